@@ -1,0 +1,49 @@
+// Lattice noise, turbulence and the reproducible random number.
+//
+// Arithmetic follows one rule throughout: operands are promoted to double, a
+// formula is evaluated in double, and the result is rounded to float exactly
+// where a named value is stored. The textures depend on that rounding.
+#pragma once
+
+#include <cstdint>
+
+// Permutation of 0..255 driving every table lookup.
+extern const unsigned char hash[256];
+// 256 gradient vectors (x, y, z), vector g at elements 3g .. 3g + 2.
+extern const float hashvectf[768];
+
+// Deepest turbulence the plug-ins allow ("Noise Depth" 6: seven octaves).
+constexpr int max_noise_depth = 6;
+
+// Gradient noise over the integer lattice of cell size `noisesize`. Writes a
+// vector whose component sum is the noise value; each component collects
+// its own axis's share of the gradient products. Size 0 gives zero.
+void turb(float noisesize, float xc, float yc, float zc, float *vec, int seed);
+
+// Fractal sum of nr + 1 octaves of turb, with the optional hard-noise fold.
+// A negative nr counts as 0 (one octave), one above max_noise_depth as
+// max_noise_depth, so no input can produce 0/0 or unbounded work.
+void recursive_turb(float noisesize, float falloff, int hard, float x, float y, float z, float *vec,
+                    int nr, int seed);
+
+// The entry through which every pattern function asks for turbulence.
+void point_turbulance(float noise_size, float falloff, int hard, float x, float y, float z,
+                      float *vec, int depth, int seed);
+
+// One of the 256 values k/256, fixed by the seed and the exact bits of the point.
+float fixed_rand(int seed, float x, float y, float z);
+
+// Cell index of a floor value: for every finite value its low 32 bits are
+// those of the true integer (the tables only use the low bits), and NaN or
+// infinity give cell 0. Converting such a value to int directly is undefined.
+inline int32_t lattice_cell(double floor_value)
+{
+    if (floor_value >= -2147483648.0 && floor_value < 2147483648.0)
+        return (int32_t)floor_value;
+    if (!(floor_value - floor_value == 0.0)) // NaN or infinite
+        return 0;
+    double wrapped = __builtin_fmod(floor_value, 4294967296.0); // exact for integers
+    if (wrapped < 0.0)
+        wrapped += 4294967296.0;
+    return (int32_t)(uint32_t)wrapped;
+}
