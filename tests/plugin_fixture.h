@@ -116,12 +116,14 @@ inline void expect_table(const PluginInfo &info, const std::vector<ExpectedRow> 
     ASSERT_EQ(info.nvars, (int)rows.size());
     for (size_t i = 0; i < rows.size(); i++) {
         VarStruct want{};
+        ASSERT_LT(std::strlen(rows[i].label), sizeof want.name);
+        ASSERT_LT(std::strlen(rows[i].tip), sizeof want.tip);
         want.type = rows[i].type;
-        std::strncpy(want.name, rows[i].label, sizeof want.name);
+        std::memcpy(want.name, rows[i].label, std::strlen(rows[i].label));
         want.def = rows[i].def;
         want.min = rows[i].min;
         want.max = rows[i].max;
-        std::strncpy(want.tip, rows[i].tip, sizeof want.tip);
+        std::memcpy(want.tip, rows[i].tip, std::strlen(rows[i].tip));
         EXPECT_EQ(0, std::memcmp(&want, &info.varstr[i], sizeof(VarStruct)))
             << "varstr entry " << i << " (\"" << rows[i].label << "\") differs";
     }
