@@ -61,6 +61,18 @@ template <class T> inline float good_osa_size(const typename T::Cast &c)
     }
 }
 
+// Number of supersamples over the footprint. Only plug-ins that use the
+// footprint have an "OSA" field; the others never get here.
+template <class T> inline int osa_level(const typename T::Cast &c)
+{
+    if constexpr (T::options.use_footprint) {
+        // Out-of-range sample counts: at least one sample, at most the widget's maximum.
+        return c.osa < 1 ? 1 : (c.osa > max_osa ? max_osa : c.osa);
+    } else {
+        return 1;
+    }
+}
+
 // A finite bump component, or 0.
 inline float finite_or_zero(float v) { return std::isfinite(v) ? v : 0.0f; }
 
@@ -107,8 +119,7 @@ inline int evaluate(int stype, const void *block, const float *texvec, const flo
             sample_factor = osa_size / good;
         bump_factor = bump_factor / sample_factor;
 
-        // Out-of-range sample counts: at least one sample, at most the widget's maximum.
-        int level = c.osa < 1 ? 1 : (c.osa > max_osa ? max_osa : c.osa);
+        int level = osa_level<T>(c);
         float osa_color = 0.0f;
         for (int i = 0; i < level; i++) {
             float px = texvec[0], py = texvec[1], pz = texvec[2];
