@@ -15,3 +15,6 @@ cmake --build build-sanitize -j"$jobs"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd build-sanitize && ctest --output-on-failure -j"$jobs")
+
+# Fuzz every plug-in for a bounded time (FUZZ_SECONDS each, default 60).
+tools/fuzz.sh
