@@ -101,7 +101,8 @@ TEST_F(Wood, BandsWithoutTurbulence)
     for (float w : {0.0f, 0.25f, 0.5f, 0.9f})
         for (auto &q : pts) {
             b.set_float("Sharpness", w);
-            EXPECT_EQ(bits_of(wood_reference(q[0], q[1], q[2], w)), bits_of(at(b, q[0], q[1], q[2])))
+            EXPECT_EQ(bits_of(wood_reference(q[0], q[1], q[2], w)),
+                      bits_of(at(b, q[0], q[1], q[2])))
                 << "sharpness " << w << " at " << q[0] << "," << q[1] << "," << q[2];
         }
 }
