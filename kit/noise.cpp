@@ -28,6 +28,34 @@ namespace {
 // formed in unsigned arithmetic so that any int wraps instead of overflowing.
 inline unsigned perm(unsigned index) { return hash[index & 255u]; }
 
+// One axis of the scaled point: its cell and its offsets from the near corner
+// (in [0, 1)) and from the far corner (in [-1, 0)). Inside int range the floor
+// is taken by truncation, which is exact; beyond it lattice_cell keeps the
+// low bits defined.
+struct Axis {
+    unsigned cell;
+    float near, far;
+};
+
+inline Axis split_axis(float v)
+{
+    double f;
+    Axis a;
+    if (v >= -2147483648.0f && v < 2147483648.0f) {
+        int i = (int)v;
+        if ((float)i > v)
+            i -= 1;
+        f = (double)i;
+        a.cell = (unsigned)i;
+    } else {
+        f = std::floor(v);
+        a.cell = (unsigned)lattice_cell(f);
+    }
+    a.near = (float)(v - f);
+    a.far = (float)(a.near - 1.0);
+    return a;
+}
+
 // Corner weight w(t) = 1 - 3t^2 + 2|t|^3 for an offset from the near corner
 // (t >= 0) and from the far corner (t < 0); t^2 is rounded to float first.
 inline float near_weight(float t)
@@ -42,56 +70,97 @@ inline float far_weight(float t)
     return (float)(1.0 - 3.0 * t2 - 2.0 * t2 * t);
 }
 
-// Adds one corner's gradient, each axis weighted by its own offset.
-inline void add_corner(float *vec, unsigned column, unsigned zpart, unsigned seed, float weight,
-                       float dx, float dy, float dz)
-{
-    const float *h = &hashvectf[3 * perm(column + zpart + seed)];
-    vec[0] = (float)(vec[0] + (double)h[0] * dx * weight);
-    vec[1] = (float)(vec[1] + (double)h[1] * dy * weight);
-    vec[2] = (float)(vec[2] + (double)h[2] * dz * weight);
-}
-
 inline float product(float a, float b, float c) { return (float)((double)a * b * c); }
+
+// N independent noise evaluations side by side, one per lane, each with its
+// own cell size and point. Every lane performs exactly the operations of
+// turb_reference, so the bits are the same; working on several lanes at once
+// lets the float rounding chains of independent evaluations overlap.
+template <int N>
+void turb_lanes(const float *size, const float *xc, const float *yc, const float *zc,
+                float (*vec)[3], int seed)
+{
+    Axis ax[N], ay[N], az[N];
+    for (int l = 0; l < N; l++) {
+        // A zero size gives the zero vector; compute the lane with size 1 and drop it.
+        const double s = size[l] == 0.0f ? 1.0 : (double)size[l];
+        ax[l] = split_axis((float)((xc[l] + 1.0) / s));
+        ay[l] = split_axis((float)((yc[l] + 1.0) / s));
+        az[l] = split_axis((float)((zc[l] + 1.0) / s));
+    }
+    float weight[8][N];
+    for (int l = 0; l < N; l++) {
+        const float cn1 = near_weight(ax[l].near), cn2 = near_weight(ay[l].near),
+                    cn3 = near_weight(az[l].near);
+        const float cn4 = far_weight(ax[l].far), cn5 = far_weight(ay[l].far),
+                    cn6 = far_weight(az[l].far);
+        weight[0][l] = product(cn1, cn2, cn3);
+        weight[1][l] = product(cn1, cn2, cn6);
+        weight[2][l] = product(cn1, cn5, cn3);
+        weight[3][l] = product(cn1, cn5, cn6);
+        weight[4][l] = product(cn4, cn2, cn3);
+        weight[5][l] = product(cn4, cn2, cn6);
+        weight[6][l] = product(cn4, cn5, cn3);
+        weight[7][l] = product(cn4, cn5, cn6);
+    }
+    const double *gradient[8][N];
+    for (int l = 0; l < N; l++) {
+        const unsigned hx = perm(ax[l].cell), hk = perm(ax[l].cell + 1u);
+        const unsigned column[4] = {perm(hx + ay[l].cell), perm(hx + ay[l].cell + 1u),
+                                    perm(hk + ay[l].cell), perm(hk + ay[l].cell + 1u)};
+        const unsigned z0 = az[l].cell + (unsigned)seed;
+#pragma GCC unroll 8
+        for (int c = 0; c < 8; c++)
+            gradient[c][l] = &hashvectf_wide[3 * perm(column[c >> 1] + z0 + (unsigned)(c & 1))];
+    }
+    // The eight corners in their fixed order of accumulation (x side, then
+    // y side, then z side, near before far); each sum is rounded to float.
+    float v0[N], v1[N], v2[N];
+    for (int l = 0; l < N; l++)
+        v0[l] = v1[l] = v2[l] = 0.0f;
+#pragma GCC unroll 8
+    for (int c = 0; c < 8; c++) {
+        for (int l = 0; l < N; l++) {
+            const double *h = gradient[c][l];
+            const double w = weight[c][l];
+            const double dx = (c & 4) ? ax[l].far : ax[l].near;
+            const double dy = (c & 2) ? ay[l].far : ay[l].near;
+            const double dz = (c & 1) ? az[l].far : az[l].near;
+            v0[l] = (float)(v0[l] + h[0] * dx * w);
+            v1[l] = (float)(v1[l] + h[1] * dy * w);
+            v2[l] = (float)(v2[l] + h[2] * dz * w);
+        }
+    }
+    for (int l = 0; l < N; l++) {
+        const bool zero = size[l] == 0.0f;
+        vec[l][0] = zero ? 0.0f : v0[l];
+        vec[l][1] = zero ? 0.0f : v1[l];
+        vec[l][2] = zero ? 0.0f : v2[l];
+    }
+}
 
 } // namespace
 
 void turb(float noisesize, float xc, float yc, float zc, float *vec, int seed)
 {
-    vec[0] = vec[1] = vec[2] = 0.0f;
-    if (noisesize == 0.0f)
-        return;
+    float out[1][3];
+    turb_lanes<1>(&noisesize, &xc, &yc, &zc, out, seed);
+    vec[0] = out[0][0];
+    vec[1] = out[0][1];
+    vec[2] = out[0][2];
+}
 
-    float x = (float)((xc + 1.0) / noisesize);
-    float y = (float)((yc + 1.0) / noisesize);
-    float z = (float)((zc + 1.0) / noisesize);
-
-    double fx = std::floor(x), fy = std::floor(y), fz = std::floor(z);
-    unsigned ix = (unsigned)lattice_cell(fx);
-    unsigned iy = (unsigned)lattice_cell(fy);
-    unsigned iz = (unsigned)lattice_cell(fz);
-    float ox = (float)(x - fx), oy = (float)(y - fy), oz = (float)(z - fz);
-    float jx = (float)(ox - 1.0), jy = (float)(oy - 1.0), jz = (float)(oz - 1.0);
-    unsigned kx = ix + 1u, ky = iy + 1u, kz = iz + 1u;
-
-    float cn1 = near_weight(ox), cn2 = near_weight(oy), cn3 = near_weight(oz);
-    float cn4 = far_weight(jx), cn5 = far_weight(jy), cn6 = far_weight(jz);
-
-    unsigned b00 = perm(perm(ix) + iy);
-    unsigned b10 = perm(perm(kx) + iy);
-    unsigned b01 = perm(perm(ix) + ky);
-    unsigned b11 = perm(perm(kx) + ky);
-    unsigned b20 = iz & 255u, b21 = kz & 255u;
-    unsigned s = (unsigned)seed;
-
-    add_corner(vec, b00, b20, s, product(cn1, cn2, cn3), ox, oy, oz);
-    add_corner(vec, b00, b21, s, product(cn1, cn2, cn6), ox, oy, jz);
-    add_corner(vec, b01, b20, s, product(cn1, cn5, cn3), ox, jy, oz);
-    add_corner(vec, b01, b21, s, product(cn1, cn5, cn6), ox, jy, jz);
-    add_corner(vec, b10, b20, s, product(cn4, cn2, cn3), jx, oy, oz);
-    add_corner(vec, b10, b21, s, product(cn4, cn2, cn6), jx, oy, jz);
-    add_corner(vec, b11, b20, s, product(cn4, cn5, cn3), jx, jy, oz);
-    add_corner(vec, b11, b21, s, product(cn4, cn5, cn6), jx, jy, jz);
+void turb_batch(int n, const float *size, const float *x, const float *y, const float *z,
+                float (*vec)[3], int seed)
+{
+    constexpr int lanes = 8;
+    int i = 0;
+    for (; i + lanes <= n; i += lanes)
+        turb_lanes<lanes>(size + i, x + i, y + i, z + i, vec + i, seed);
+    for (; i + 4 <= n; i += 4)
+        turb_lanes<4>(size + i, x + i, y + i, z + i, vec + i, seed);
+    for (; i < n; i++)
+        turb_lanes<1>(size + i, x + i, y + i, z + i, vec + i, seed);
 }
 
 void recursive_turb(float noisesize, float falloff, int hard, float x, float y, float z, float *vec,

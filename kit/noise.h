@@ -11,6 +11,8 @@
 extern const unsigned char hash[256];
 // 256 gradient vectors (x, y, z), vector g at elements 3g .. 3g + 2.
 extern const float hashvectf[768];
+// The same table widened to double (exactly), for the double products of turb.
+extern const double hashvectf_wide[768];
 
 // Deepest turbulence the plug-ins allow ("Noise Depth" 6: seven octaves).
 constexpr int max_noise_depth = 6;
@@ -19,6 +21,15 @@ constexpr int max_noise_depth = 6;
 // vector whose component sum is the noise value; each component collects
 // its own axis's share of the gradient products. Size 0 gives zero.
 void turb(float noisesize, float xc, float yc, float zc, float *vec, int seed);
+
+// n independent turb evaluations, lane i with size[i] at (x[i], y[i], z[i]),
+// all with one seed; the same bits as n calls of turb, in less time.
+void turb_batch(int n, const float *size, const float *x, const float *y, const float *z,
+                float (*vec)[3], int seed);
+
+// The same noise computed one axis and one corner at a time; turb must give
+// identical bits (the tests compare them).
+void turb_reference(float noisesize, float xc, float yc, float zc, float *vec, int seed);
 
 // Fractal sum of nr + 1 octaves of turb, with the optional hard-noise fold.
 // A negative nr counts as 0 (one octave), one above max_noise_depth as

@@ -175,16 +175,20 @@ def render(table):
         "// Regenerate with: python3 tools/gen_hashvectf.py > kit/hashvectf.cpp",
         "//",
         "// The 256 gradient vectors of the lattice noise, three floats (x, y, z)",
-        "// each; vector g occupies elements 3g, 3g + 1 and 3g + 2.",
+        "// each; vector g occupies elements 3g, 3g + 1 and 3g + 2. The same",
+        "// values are also kept widened to double, exactly, for the noise's",
+        "// double-precision products.",
         "",
         '#include "noise.h"',
         "",
-        "const float hashvectf[768] = {",
+        "#define HASHVECTF_VALUES \\",
     ]
     for index, vec in enumerate(table):
         parts = ", ".join(format_component(c) for c in vec)
-        lines.append("    %s,  // %d" % (parts, index))
-    lines.append("};")
+        lines.append("    %s, /* %d */ \\" % (parts, index))
+    lines.append("")
+    lines.append("const float hashvectf[768] = {HASHVECTF_VALUES};")
+    lines.append("const double hashvectf_wide[768] = {HASHVECTF_VALUES};")
     return "\n".join(lines) + "\n"
 
 
