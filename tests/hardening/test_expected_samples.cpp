@@ -1,0 +1,123 @@
+// Determinism: every plug-in, on a fixed sample set, gives exactly the bits
+// recorded in tests/data/expected_samples.txt, through the host entry and
+// through the reentrant one. A refactor, a compiler flag or an optimisation
+// that changes any result shows up here; regenerating the file is a
+// deliberate step (tests/data/README.md).
+#include "gen_expected_samples.h"
+#include "hardening.h"
+
+#include <fstream>
+#include <map>
+#include <set>
+
+namespace {
+
+struct Expected {
+    int line;
+    samples::Sample sample;
+    samples::Answer answer;
+};
+
+struct ExpectedFile {
+    std::string error;
+    std::map<std::string, std::vector<Expected>> by_plugin;
+};
+
+const ExpectedFile &expected_file()
+{
+    static const ExpectedFile file = [] {
+        ExpectedFile f;
+        std::ifstream in(EXPECTED_SAMPLES_FILE);
+        if (!in) {
+            f.error = "cannot read " EXPECTED_SAMPLES_FILE;
+            return f;
+        }
+        std::string line;
+        for (int n = 1; std::getline(in, line); n++) {
+            if (line.empty() || line[0] == '#')
+                continue;
+            std::string plugin;
+            Expected e{n, {}, {}};
+            if (!samples::parse_line(line, plugin, e.sample, e.answer)) {
+                f.error += "malformed line " + std::to_string(n) + "\n";
+                continue;
+            }
+            f.by_plugin[plugin].push_back(e);
+        }
+        return f;
+    }();
+    return file;
+}
+
+std::string describe(const samples::Answer &a)
+{
+    char buf[160];
+    std::snprintf(buf, sizeof buf, "ret %d, r0 %08x (%.9g)", a.ret, (unsigned)a.r0,
+                  samples::from_bits(a.r0));
+    std::string s = buf;
+    if (a.ret == RESULT_HAS_NORMAL) {
+        std::snprintf(buf, sizeof buf, ", bump %08x %08x %08x", (unsigned)a.r5, (unsigned)a.r6,
+                      (unsigned)a.r7);
+        s += buf;
+    }
+    return s;
+}
+
+class ExpectedSamples : public ::testing::TestWithParam<hardening::Deliverable> {};
+
+} // namespace
+
+TEST(ExpectedSamplesFile, IsWellFormedAndNamesOnlyKnownPlugins)
+{
+    const ExpectedFile &f = expected_file();
+    EXPECT_EQ(f.error, "");
+    EXPECT_FALSE(f.by_plugin.empty());
+    for (const auto &[plugin, lines] : f.by_plugin) {
+        bool known = false;
+        for (const auto &d : hardening::five())
+            known = known || plugin == d.name;
+        EXPECT_TRUE(known) << "unknown plug-in " << plugin;
+    }
+}
+
+TEST_P(ExpectedSamples, EveryBitAsRecorded)
+{
+    const hardening::Deliverable &d = GetParam();
+    if (!hardening::in_build(d.name))
+        GTEST_SKIP() << d.name << " is not in this build yet";
+    const ExpectedFile &f = expected_file();
+    ASSERT_EQ(f.error, "");
+    auto it = f.by_plugin.find(d.name);
+    if (it == f.by_plugin.end())
+        GTEST_SKIP() << "no expected samples recorded for " << d.name
+                     << ": regenerate the file (tests/data/README.md)";
+    const std::vector<Expected> &lines = it->second;
+
+    // Every sub-type is covered.
+    std::set<int> stypes;
+    for (const Expected &e : lines)
+        stypes.insert(e.sample.stype);
+    EXPECT_EQ((int)stypes.size(), d.stypes > 0 ? d.stypes : 1);
+
+    LoadedPlugin plugin(d.name);
+    ASSERT_NE(plugin.handle, nullptr);
+    ASSERT_NE(plugin.doit_r, nullptr);
+    int differing = 0;
+    for (const Expected &e : lines) {
+        ASSERT_EQ((int)e.sample.cast.size(), plugin.info.nvars) << "line " << e.line;
+        const samples::Answer host = samples::render(plugin.info, e.sample);
+        const samples::Answer own = samples::render_r(plugin.doit_r, e.sample);
+        if (host == e.answer && own == e.answer)
+            continue;
+        if (++differing <= 5)
+            ADD_FAILURE() << d.name << ", line " << e.line << " (" << e.sample.label
+                          << ", stype " << e.sample.stype << "):\n  expected "
+                          << describe(e.answer) << "\n  host entry " << describe(host)
+                          << "\n  reentrant  " << describe(own);
+    }
+    EXPECT_EQ(differing, 0) << differing << " of " << lines.size() << " samples of " << d.name
+                            << " differ from the recorded bits";
+}
+
+INSTANTIATE_TEST_SUITE_P(AllPlugins, ExpectedSamples, ::testing::ValuesIn(hardening::five()),
+                         [](const auto &info) { return std::string(info.param.name); });
