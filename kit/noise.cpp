@@ -150,15 +150,114 @@ void turb(float noisesize, float xc, float yc, float zc, float *vec, int seed)
     vec[2] = out[0][2];
 }
 
-void turb_batch(int n, const float *size, const float *x, const float *y, const float *z,
-                float (*vec)[3], int seed)
+namespace {
+
+typedef double v4d __attribute__((vector_size(32)));
+typedef float v4f __attribute__((vector_size(16)));
+typedef int32_t v4i __attribute__((vector_size(16)));
+
+inline v4d widen(v4f v) { return __builtin_convertvector(v, v4d); }
+inline v4f narrow(v4d v) { return __builtin_convertvector(v, v4f); }
+// The value a float variable would hold, kept in double.
+inline v4d round_to_float(v4d v) { return widen(narrow(v)); }
+
+// Cells and offsets of one axis for four lanes; false when a lane lies
+// outside int range (or is NaN), which the lane-by-lane path then handles.
+inline bool split_axis4(v4f v, v4i &cell, v4d &near, v4d &far)
 {
-    constexpr int lanes = 8;
+    const v4i ok = (v >= -2147483648.0f) & (v < 2147483648.0f);
+    if (!(ok[0] & ok[1] & ok[2] & ok[3]))
+        return false;
+    cell = __builtin_convertvector(v, v4i); // truncation
+    cell += __builtin_convertvector(cell, v4f) > v; // -1 where truncation went up
+    near = round_to_float(widen(v) - __builtin_convertvector(cell, v4d));
+    far = round_to_float(near - 1.0);
+    return true;
+}
+
+inline v4d near_weight4(v4d t)
+{
+    const v4d t2 = round_to_float(t * t);
+    return round_to_float(1.0 - 3.0 * t2 + 2.0 * t2 * t);
+}
+
+inline v4d far_weight4(v4d t)
+{
+    const v4d t2 = round_to_float(t * t);
+    return round_to_float(1.0 - 3.0 * t2 - 2.0 * t2 * t);
+}
+
+// Four evaluations of turb in vector lanes, the operations of turb_reference
+// lane by lane. Returns false, writing nothing, if a scaled coordinate lies
+// outside int range.
+inline bool turb_vector4(const float *size, const float *xc, const float *yc, const float *zc,
+                         float (*vec)[3], int seed)
+{
+    const v4f sz = {size[0], size[1], size[2], size[3]};
+    const v4i zero_size = sz == 0.0f;
+    const v4d s = widen(zero_size ? (v4f){1.0f, 1.0f, 1.0f, 1.0f} : sz);
+    const v4d x = widen((v4f){xc[0], xc[1], xc[2], xc[3]});
+    const v4d y = widen((v4f){yc[0], yc[1], yc[2], yc[3]});
+    const v4d z = widen((v4f){zc[0], zc[1], zc[2], zc[3]});
+    v4i ix, iy, iz;
+    v4d ox, oy, oz, jx, jy, jz;
+    if (!split_axis4(narrow((x + 1.0) / s), ix, ox, jx) ||
+        !split_axis4(narrow((y + 1.0) / s), iy, oy, jy) ||
+        !split_axis4(narrow((z + 1.0) / s), iz, oz, jz))
+        return false;
+
+    const v4d cn1 = near_weight4(ox), cn2 = near_weight4(oy), cn3 = near_weight4(oz);
+    const v4d cn4 = far_weight4(jx), cn5 = far_weight4(jy), cn6 = far_weight4(jz);
+    const v4d xy[4] = {cn1 * cn2, cn1 * cn5, cn4 * cn2, cn4 * cn5};
+    v4d weight[8];
+    for (int k = 0; k < 4; k++) {
+        weight[2 * k] = round_to_float(xy[k] * cn3);
+        weight[2 * k + 1] = round_to_float(xy[k] * cn6);
+    }
+
+    unsigned gradient[8][4];
+    for (int l = 0; l < 4; l++) {
+        const unsigned cx = (unsigned)ix[l], cy = (unsigned)iy[l];
+        const unsigned hx = perm(cx), hk = perm(cx + 1u);
+        const unsigned column[4] = {perm(hx + cy), perm(hx + cy + 1u), perm(hk + cy),
+                                    perm(hk + cy + 1u)};
+        const unsigned z0 = (unsigned)iz[l] + (unsigned)seed;
+        for (int c = 0; c < 8; c++)
+            gradient[c][l] = 3 * perm(column[c >> 1] + z0 + (unsigned)(c & 1));
+    }
+
+    const double *g = hashvectf_wide;
+    v4d v0 = {0, 0, 0, 0}, v1 = v0, v2 = v0;
+#pragma GCC unroll 8
+    for (int c = 0; c < 8; c++) {
+        const unsigned *k = gradient[c];
+        const v4d gx = {g[k[0]], g[k[1]], g[k[2]], g[k[3]]};
+        const v4d gy = {g[k[0] + 1], g[k[1] + 1], g[k[2] + 1], g[k[3] + 1]};
+        const v4d gz = {g[k[0] + 2], g[k[1] + 2], g[k[2] + 2], g[k[3] + 2]};
+        v0 = round_to_float(v0 + gx * ((c & 4) ? jx : ox) * weight[c]);
+        v1 = round_to_float(v1 + gy * ((c & 2) ? jy : oy) * weight[c]);
+        v2 = round_to_float(v2 + gz * ((c & 1) ? jz : oz) * weight[c]);
+    }
+    const v4f r0 = narrow(v0), r1 = narrow(v1), r2 = narrow(v2);
+    for (int l = 0; l < 4; l++) {
+        vec[l][0] = zero_size[l] ? 0.0f : r0[l];
+        vec[l][1] = zero_size[l] ? 0.0f : r1[l];
+        vec[l][2] = zero_size[l] ? 0.0f : r2[l];
+    }
+    return true;
+}
+
+} // namespace
+
+__attribute__((target_clones("avx2", "default"))) void turb_batch(int n, const float *size,
+                                                                  const float *x, const float *y,
+                                                                  const float *z, float (*vec)[3],
+                                                                  int seed)
+{
     int i = 0;
-    for (; i + lanes <= n; i += lanes)
-        turb_lanes<lanes>(size + i, x + i, y + i, z + i, vec + i, seed);
     for (; i + 4 <= n; i += 4)
-        turb_lanes<4>(size + i, x + i, y + i, z + i, vec + i, seed);
+        if (!turb_vector4(size + i, x + i, y + i, z + i, vec + i, seed))
+            turb_lanes<4>(size + i, x + i, y + i, z + i, vec + i, seed);
     for (; i < n; i++)
         turb_lanes<1>(size + i, x + i, y + i, z + i, vec + i, seed);
 }

@@ -21,6 +21,13 @@ struct Block {
     std::vector<uint32_t> slots;
     const PluginInfo *info = nullptr;
 
+    bool has(const char *label) const
+    {
+        for (int i = 0; i < info->nvars; i++)
+            if (std::strcmp(info->varstr[i].name, label) == 0)
+                return true;
+        return false;
+    }
     int index(const char *label) const
     {
         for (int i = 0; i < info->nvars; i++)

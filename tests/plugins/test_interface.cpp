@@ -137,7 +137,8 @@ TEST_P(HostInterface, ReentrantEntryMatchesTheHostEntry)
     LoadedPlugin plugin(GetParam().deliverable);
     ASSERT_NE(plugin.doit_r, nullptr);
     Block block = plugin.defaults();
-    block.set_int("OSA", 3);
+    if (block.has("OSA")) // wood has a blank label in that slot and no sampling
+        block.set_int("OSA", 3);
     for (int two_way : {0, 1}) {
         block.slots[8] = two_way;
         each_call([&](int stype, const float *p, const float *dx, const float *dy) {
