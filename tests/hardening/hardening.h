@@ -4,6 +4,7 @@
 
 #include "plugin_fixture.h"
 
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -16,6 +17,9 @@ struct Deliverable {
     int stypes;
     int nvars;
 };
+
+// Test names and messages show the deliverable's name.
+inline void PrintTo(const Deliverable &d, std::ostream *os) { *os << d.name; }
 
 inline const std::vector<Deliverable> &five()
 {
