@@ -1,0 +1,88 @@
+// Rendering a texture through a loaded plug-in: a flat slice of texture
+// space, a lit sphere or a lit height field, optionally with a tangent-space
+// normal map baked from the bump vector; rows are shared among threads.
+#pragma once
+
+#include "loader.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace texhost {
+
+enum class Shape { plane, sphere, terrain };
+const char *shape_name(Shape shape);
+// "plane", "sphere" or "terrain"; throws HostError otherwise.
+Shape parse_shape(const std::string &s);
+
+// What is seen and how it maps to texture space.
+struct View {
+    int width = 256, height = 256;
+    double extent = 4.0;             // texture-space width of the square (plane, terrain)
+                                     // or diameter of the sphere
+    double center[3] = {0, 0, 0};    // texture-space point at the image centre
+    Shape shape = Shape::plane;
+    bool footprint = false;          // plane: pass the pixel's size as dxt, dyt
+    double relief = -1;              // terrain: amplitude of the hills; below 0: extent / 4
+};
+
+// One pixel's sample: where it hits the surface and what the plug-in gets.
+struct SurfacePoint {
+    bool hit = false;                // false outside the sphere
+    float texvec[3] = {0, 0, 0};
+    bool has_footprint = false;
+    float dxt[3] = {0, 0, 0}, dyt[3] = {0, 0, 0};
+    double normal[3] = {0, 0, 1};    // unit surface normal, towards the viewer
+};
+
+// The sample of pixel (column, row), row 0 at the top. Plane and terrain look
+// down the z axis with x to the right and y up; the sphere is seen from +z.
+// Sphere and terrain always carry a footprint: the pixel's extent along the
+// surface's two tangent directions, ordered so that dxt x dyt points outwards.
+SurfacePoint surface_point(const View &view, int column, int row);
+
+// The terrain's height above center z at (x, y), and its slope.
+double terrain_height(const View &view, double x, double y, double *dhdx, double *dhdy);
+
+// Direction towards the light of the shaded previews, unit length.
+extern const double light_direction[3];
+constexpr double ambient_light = 0.15;
+
+// The surface normal tilted by the bump vector: its part across the normal is
+// taken off, so the surface rises where the intensity grows.
+void perturbed_normal(const double normal[3], const float bump[3], double scale, double out[3]);
+// Lambert shading with the ambient floor, for a unit normal.
+double diffuse(const double normal[3]);
+
+struct RenderOptions {
+    int stype = 0;
+    int threads = 0;           // 0: every core
+    bool normal_map = false;   // plane only
+    bool host_entry = false;   // use plugin_tex_doit and `result` even if plugin_tex_doit_r exists
+    double bump_scale = 1.0;   // strength of the bump vector in shading and normal maps
+    // Called now and then with the rows done so far, from any render thread.
+    std::function<void(int done, int total)> progress;
+};
+
+struct Rendering {
+    int width = 0, height = 0;
+    std::vector<float> value;  // per pixel: intensity (plane) or shaded intensity, in [0, 1]
+    std::vector<float> normal; // with normal_map: tangent-space x, y, z per pixel
+    int threads = 1;
+    long samples = 0;          // plug-in calls made
+    double seconds = 0;
+};
+
+// Throws HostError for a view or option that cannot be rendered.
+Rendering render(const Plugin &plugin, const ParamBlock &block, const View &view,
+                 const RenderOptions &options);
+
+// Normal map texels: each component mapped from [-1, 1] to 0..255.
+std::vector<uint8_t> encode_normals(const std::vector<float> &normal);
+
+// Largest image side and pixel count accepted.
+constexpr int max_image_side = 16384;
+constexpr long max_image_pixels = 64L * 1024 * 1024;
+
+} // namespace texhost

@@ -1,0 +1,472 @@
+// texhost: the stand-in host on the command line. Shows what a texture
+// plug-in offers, renders it to PNG files (flat, on a lit sphere or on a lit
+// height field, with 8-bit or 16-bit intensity and a tangent-space normal
+// map).
+#include "image.h"
+#include "loader.h"
+#include "render.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+using namespace texhost;
+
+namespace {
+
+const char usage_text[] =
+    "usage:\n"
+    "  texhost info PLUGIN                 name, sub-types and the widget table\n"
+    "  texhost render PLUGIN -o FILE.png   render the texture to a PNG file\n"
+    "  texhost plugins                     the plug-ins found in the plug-in folder\n"
+    "\n"
+    "PLUGIN is a path to a .so file or a plug-in's name (harvoske, Pellosca, ...)\n"
+    "looked up in the plug-in folder: --plugin-dir DIR, else $TEXHOST_PLUGIN_DIR,\n"
+    "else the folder \"plugins\" beside texhost (or beside its folder).\n"
+    "\n"
+    "render options:\n"
+    "  -o, --output FILE      the intensity image (PNG)\n"
+    "  --size N | WxH         resolution in pixels (default 256)\n"
+    "  --extent E             texture-space width of the view or sphere diameter (default 4)\n"
+    "  --center X,Y,Z         texture-space point at the image centre (default 0,0,0)\n"
+    "  --stype S              sub-type by name or index\n"
+    "  --set \"LABEL=VALUE\"    a parameter by label or field name, case-insensitive;\n"
+    "                         repeatable, applied after --params\n"
+    "  --params FILE          load a parameter file (one \"label = value\" a line)\n"
+    "  --save-params FILE     save the parameters in effect\n"
+    "  --list                 print the widget table with the values in effect\n"
+    "  --shape plane|sphere|terrain   what the texture is seen on (default plane)\n"
+    "  --footprint            plane: pass each pixel's size to the plug-in as dxt, dyt\n"
+    "  --relief H             terrain: height of the hills (default extent / 4)\n"
+    "  --bump-scale K         strength of the bump vector in shading and normal maps (1)\n"
+    "  --bits 8|16            intensity bits per pixel (default 8)\n"
+    "  --normal-map FILE      also write a tangent-space normal map (plane only)\n"
+    "  --threads N            render threads (default: every core)\n"
+    "  --host-entry           call plugin_tex_doit and read result, on one thread\n"
+    "  --quiet                no progress bar and no summary\n";
+
+
+// Every error is reported on one line, whatever the input it quotes.
+int fail(const char *message, int status)
+{
+    std::string m = message;
+    std::replace(m.begin(), m.end(), '\n', ' ');
+    std::replace(m.begin(), m.end(), '\r', ' ');
+    std::fprintf(stderr, "texhost: %s\n", m.c_str());
+    return status;
+}
+
+// A mistake in the command line itself: exit status 2.
+struct UsageError : HostError {
+    using HostError::HostError;
+};
+
+struct Args {
+    std::vector<std::string> items;
+    size_t at = 0;
+    bool done() const { return at >= items.size(); }
+};
+
+// The value of an option, given as "--opt VALUE" or "--opt=VALUE".
+std::string option_value(Args &a, const std::string &opt, const std::string &inline_value,
+                         bool has_inline)
+{
+    if (has_inline)
+        return inline_value;
+    if (a.done())
+        throw UsageError("option " + opt + " needs a value");
+    return a.items[a.at++];
+}
+
+double parse_number(const std::string &opt, const std::string &s)
+{
+    char *end = nullptr;
+    double v = std::strtod(s.c_str(), &end);
+    if (s.empty() || end != s.c_str() + s.size() || !std::isfinite(v))
+        throw UsageError(opt + " needs a number, not \"" + s + "\"");
+    return v;
+}
+
+int parse_count(const std::string &opt, const std::string &s, int lo, int hi)
+{
+    double v = parse_number(opt, s);
+    if (v != std::floor(v) || v < lo || v > hi)
+        throw UsageError(opt + " needs a whole number from " + std::to_string(lo) + " to " +
+                         std::to_string(hi) + ", not \"" + s + "\"");
+    return (int)v;
+}
+
+void parse_size(const std::string &s, int &w, int &h)
+{
+    size_t x = s.find_first_of("xX");
+    if (x == std::string::npos) {
+        w = h = parse_count("--size", s, 1, max_image_side);
+    } else {
+        w = parse_count("--size", s.substr(0, x), 1, max_image_side);
+        h = parse_count("--size", s.substr(x + 1), 1, max_image_side);
+    }
+}
+
+void parse_center(const std::string &s, double c[3])
+{
+    size_t a = s.find(','), b = a == std::string::npos ? a : s.find(',', a + 1);
+    if (b == std::string::npos || s.find(',', b + 1) != std::string::npos)
+        throw UsageError("--center needs X,Y,Z, not \"" + s + "\"");
+    c[0] = parse_number("--center", s.substr(0, a));
+    c[1] = parse_number("--center", s.substr(a + 1, b - a - 1));
+    c[2] = parse_number("--center", s.substr(b + 1));
+}
+
+std::string plugin_dir_from(const std::string &given)
+{
+    return given.empty() ? default_plugin_dir() : given;
+}
+
+// The widget table as the host shows it; with a block, its values as well.
+void print_widgets(const Plugin &p, const ParamBlock *block)
+{
+    struct Row {
+        std::string cells[8];
+    };
+    std::vector<Row> rows;
+    rows.push_back({{"#", "label", "kind", "default", "min", "max", block ? "value" : "", "tip"}});
+    for (const Widget &w : p.widgets()) {
+        Row r;
+        r.cells[0] = std::to_string(w.index);
+        if (!w.has_value())
+            r.cells[1] = "\"" + w.label + "\"";
+        else if (w.key != w.label)
+            r.cells[1] = w.key + " (no label)";
+        else
+            r.cells[1] = w.label;
+        r.cells[2] = kind_name(w.kind);
+        if (w.has_value()) {
+            r.cells[3] = float_text(w.def);
+            r.cells[4] = float_text(w.min);
+            r.cells[5] = float_text(w.max);
+            if (block)
+                r.cells[6] = block->value_text(w.index);
+        }
+        r.cells[7] = w.tip;
+        rows.push_back(r);
+    }
+    size_t width[8] = {};
+    for (const Row &r : rows)
+        for (int c = 0; c < 8; c++)
+            width[c] = std::max(width[c], r.cells[c].size());
+    for (const Row &r : rows) {
+        std::string line = " ";
+        for (int c = 0; c < 8; c++) {
+            if (c == 6 && !block)
+                continue;
+            std::string cell = r.cells[c];
+            if (c < 7)
+                cell.resize(width[c], ' ');
+            line += " " + cell;
+        }
+        while (!line.empty() && line.back() == ' ')
+            line.pop_back();
+        std::printf("%s\n", line.c_str());
+    }
+}
+
+void print_header(const Plugin &p)
+{
+    std::printf("%s  (%s)\n", p.name().c_str(), p.path().c_str());
+    std::printf("  interface version %d, %d parameters, ", p.version(), p.nvars());
+    if (p.subtypes().empty()) {
+        std::printf("no sub-types\n");
+    } else {
+        std::printf("sub-types:");
+        for (size_t i = 0; i < p.subtypes().size(); i++)
+            std::printf("%s %zu \"%s\"", i ? "," : "", i, p.subtypes()[i].c_str());
+        std::printf("\n");
+    }
+    std::printf("  per-sample entry: %s\n",
+                p.reentrant() ? "plugin_tex_doit_r (renders on every core)"
+                              : "plugin_tex_doit only (renders on one thread)");
+}
+
+int cmd_info(Args &a)
+{
+    std::string plugin_arg, dir;
+    while (!a.done()) {
+        std::string arg = a.items[a.at++];
+        std::string opt = arg, inline_value;
+        bool has_inline = false;
+        if (arg.rfind("--", 0) == 0 && arg.find('=') != std::string::npos) {
+            opt = arg.substr(0, arg.find('='));
+            inline_value = arg.substr(arg.find('=') + 1);
+            has_inline = true;
+        }
+        if (opt == "--plugin-dir")
+            dir = option_value(a, opt, inline_value, has_inline);
+        else if (!arg.empty() && arg[0] == '-')
+            throw UsageError("unknown option \"" + arg + "\" for info (see texhost --help)");
+        else if (plugin_arg.empty())
+            plugin_arg = arg;
+        else
+            throw UsageError("info takes one plug-in, got \"" + arg + "\" as well");
+    }
+    if (plugin_arg.empty())
+        throw UsageError("info needs a plug-in (see texhost --help)");
+    auto plugin = Plugin::open(resolve_plugin(plugin_arg, plugin_dir_from(dir)));
+    print_header(*plugin);
+    print_widgets(*plugin, nullptr);
+    return 0;
+}
+
+int cmd_plugins(Args &a)
+{
+    std::string dir;
+    while (!a.done()) {
+        std::string arg = a.items[a.at++];
+        if (arg == "--plugin-dir")
+            dir = option_value(a, arg, "", false);
+        else if (arg.rfind("--plugin-dir=", 0) == 0)
+            dir = arg.substr(13);
+        else
+            throw UsageError("unknown argument \"" + arg + "\" for plugins");
+    }
+    dir = plugin_dir_from(dir);
+    std::vector<std::string> found = scan_plugins(dir);
+    if (found.empty())
+        throw HostError("no plug-ins in \"" + dir + "\"");
+    for (const std::string &f : found) {
+        try {
+            auto p = Plugin::open(f);
+            std::printf("%-18s %s\n", p->name().c_str(), f.c_str());
+        } catch (const HostError &e) {
+            std::printf("%-18s %s: %s\n", "(not usable)", f.c_str(), e.what());
+        }
+    }
+    return 0;
+}
+
+// A bar on stderr, only for a terminal and only once a render takes a moment.
+class ProgressBar {
+public:
+    explicit ProgressBar(bool enabled) : enabled_(enabled && isatty(2))
+    {
+        start_ = std::chrono::steady_clock::now();
+    }
+    void update(int done, int total)
+    {
+        if (!enabled_)
+            return;
+        double t = seconds();
+        if (t < 0.3 || (t - last_ < 0.1 && done < total))
+            return;
+        last_ = t;
+        const int cells = 40;
+        int full = (int)((long)done * cells / total);
+        std::string bar(full, '#');
+        bar.resize(cells, '.');
+        std::fprintf(stderr, "\rrendering [%s] %3d%%", bar.c_str(), (int)((long)done * 100 / total));
+        std::fflush(stderr);
+        shown_ = true;
+    }
+    void finish()
+    {
+        if (shown_)
+            std::fprintf(stderr, "\r%60s\r", "");
+        shown_ = false;
+    }
+
+private:
+    double seconds() const
+    {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    }
+    bool enabled_;
+    bool shown_ = false;
+    double last_ = 0;
+    std::chrono::steady_clock::time_point start_;
+};
+
+std::string rate_text(double per_second)
+{
+    char buf[64];
+    if (per_second >= 1e6)
+        std::snprintf(buf, sizeof buf, "%.1fM", per_second / 1e6);
+    else if (per_second >= 1e3)
+        std::snprintf(buf, sizeof buf, "%.1fk", per_second / 1e3);
+    else
+        std::snprintf(buf, sizeof buf, "%.0f", per_second);
+    return buf;
+}
+
+int cmd_render(Args &a)
+{
+    std::string plugin_arg, dir, output, normal_map, params_in, params_out, stype_arg;
+    std::vector<std::string> sets;
+    View view;
+    RenderOptions ro;
+    int bits = 8;
+    bool list = false, quiet = false;
+    while (!a.done()) {
+        std::string arg = a.items[a.at++];
+        std::string opt = arg, iv;
+        bool hi = false;
+        if (arg.rfind("--", 0) == 0 && arg.find('=') != std::string::npos) {
+            opt = arg.substr(0, arg.find('='));
+            iv = arg.substr(arg.find('=') + 1);
+            hi = true;
+        }
+        auto value = [&]() { return option_value(a, opt, iv, hi); };
+        if (opt == "-o" || opt == "--output")
+            output = value();
+        else if (opt == "--size")
+            parse_size(value(), view.width, view.height);
+        else if (opt == "--extent") {
+            view.extent = parse_number(opt, value());
+            if (!(view.extent > 0))
+                throw UsageError("--extent must be above 0");
+        } else if (opt == "--center")
+            parse_center(value(), view.center);
+        else if (opt == "--stype")
+            stype_arg = value();
+        else if (opt == "--set")
+            sets.push_back(value());
+        else if (opt == "--params")
+            params_in = value();
+        else if (opt == "--save-params")
+            params_out = value();
+        else if (opt == "--list" && !hi)
+            list = true;
+        else if (opt == "--shape")
+            view.shape = parse_shape(value());
+        else if (opt == "--footprint" && !hi)
+            view.footprint = true;
+        else if (opt == "--relief") {
+            view.relief = parse_number(opt, value());
+            if (view.relief < 0)
+                throw UsageError("--relief must not be negative");
+        } else if (opt == "--bump-scale")
+            ro.bump_scale = parse_number(opt, value());
+        else if (opt == "--bits") {
+            std::string b = value();
+            if (b != "8" && b != "16")
+                throw UsageError("--bits is 8 or 16, not \"" + b + "\"");
+            bits = std::atoi(b.c_str());
+        } else if (opt == "--normal-map")
+            normal_map = value();
+        else if (opt == "--threads")
+            ro.threads = parse_count(opt, value(), 1, 1024);
+        else if (opt == "--host-entry" && !hi)
+            ro.host_entry = true;
+        else if (opt == "--quiet" && !hi)
+            quiet = true;
+        else if (opt == "--plugin-dir")
+            dir = value();
+        else if (!arg.empty() && arg[0] == '-')
+            throw UsageError("unknown option \"" + arg + "\" for render (see texhost --help)");
+        else if (plugin_arg.empty())
+            plugin_arg = arg;
+        else
+            throw UsageError("render takes one plug-in, got \"" + arg + "\" as well");
+    }
+    if (plugin_arg.empty())
+        throw UsageError("render needs a plug-in (see texhost --help)");
+    if (output.empty() && !list && params_out.empty())
+        throw UsageError("render needs -o FILE.png");
+    if (!normal_map.empty() && output.empty())
+        throw UsageError("--normal-map goes with -o FILE.png");
+    if (!normal_map.empty() && view.shape != Shape::plane)
+        throw UsageError("a normal map is baked on the plane only (use --shape plane)");
+
+    auto plugin = Plugin::open(resolve_plugin(plugin_arg, plugin_dir_from(dir)));
+    ParamBlock block = plugin->defaults();
+    if (!params_in.empty())
+        block.load_file(params_in);
+    for (const std::string &s : sets) {
+        size_t eq = s.find('=');
+        if (eq == std::string::npos)
+            throw UsageError("--set needs \"LABEL=VALUE\", not \"" + s + "\"");
+        block.set(s.substr(0, eq), s.substr(eq + 1));
+    }
+    if (!stype_arg.empty())
+        ro.stype = plugin->subtype(stype_arg);
+
+    if (list) {
+        print_header(*plugin);
+        print_widgets(*plugin, &block);
+    }
+    if (!params_out.empty())
+        block.save_file(params_out);
+    if (output.empty())
+        return 0;
+
+    // Refuse an unusable output before spending time on the render.
+    check_writable(output);
+    if (!normal_map.empty())
+        check_writable(normal_map);
+    ro.normal_map = !normal_map.empty();
+    ProgressBar bar(!quiet);
+    ro.progress = [&bar](int done, int total) { bar.update(done, total); };
+    Rendering r = render(*plugin, block, view, ro);
+    bar.finish();
+
+    if (bits == 16) {
+        std::vector<uint16_t> px(r.value.size());
+        std::transform(r.value.begin(), r.value.end(), px.begin(),
+                       [](float v) { return to_16bit(v); });
+        write_png_gray16(output, r.width, r.height, px);
+    } else {
+        std::vector<uint8_t> px(r.value.size());
+        std::transform(r.value.begin(), r.value.end(), px.begin(),
+                       [](float v) { return to_8bit(v); });
+        write_png_gray8(output, r.width, r.height, px);
+    }
+    if (!normal_map.empty())
+        write_png_rgb8(normal_map, r.width, r.height, encode_normals(r.normal));
+
+    if (!quiet) {
+        std::string sub = plugin->subtype_name(ro.stype);
+        std::printf("wrote %s%s%s: %s%s%s, %s %dx%d, %d-bit, %ld samples in %.2f s "
+                    "(%s samples/s, %d thread%s)\n",
+                    output.c_str(), normal_map.empty() ? "" : " and ", normal_map.c_str(),
+                    plugin->name().c_str(), sub.empty() ? "" : " ", sub.c_str(),
+                    shape_name(view.shape), r.width, r.height, bits, r.samples, r.seconds,
+                    rate_text(r.seconds > 0 ? r.samples / r.seconds : 0).c_str(), r.threads,
+                    r.threads == 1 ? "" : "s");
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    Args a;
+    for (int i = 1; i < argc; i++)
+        a.items.push_back(argv[i]);
+    try {
+        if (a.done())
+            throw UsageError("no command (see texhost --help)");
+        std::string cmd = a.items[a.at++];
+        if (cmd == "-h" || cmd == "--help" || cmd == "help") {
+            std::fputs(usage_text, stdout);
+            return 0;
+        }
+        if (cmd == "info")
+            return cmd_info(a);
+        if (cmd == "render")
+            return cmd_render(a);
+        if (cmd == "plugins")
+            return cmd_plugins(a);
+        throw UsageError("unknown command \"" + cmd + "\"; commands: info, render, plugins");
+    } catch (const UsageError &e) {
+        return fail(e.what(), 2);
+    } catch (const HostError &e) {
+        return fail(e.what(), 1);
+    } catch (const std::exception &e) {
+        return fail(e.what(), 1);
+    }
+}
