@@ -1,7 +1,8 @@
 // texhost: the stand-in host on the command line. Shows what a texture
 // plug-in offers, renders it to PNG files (flat, on a lit sphere or on a lit
 // height field, with 8-bit or 16-bit intensity and a tangent-space normal
-// map).
+// map) and builds a gallery of every plug-in in a folder.
+#include "gallery.h"
 #include "image.h"
 #include "loader.h"
 #include "render.h"
@@ -24,6 +25,7 @@ const char usage_text[] =
     "usage:\n"
     "  texhost info PLUGIN                 name, sub-types and the widget table\n"
     "  texhost render PLUGIN -o FILE.png   render the texture to a PNG file\n"
+    "  texhost gallery OUTDIR              every plug-in, every sub-type, with defaults\n"
     "  texhost plugins                     the plug-ins found in the plug-in folder\n"
     "\n"
     "PLUGIN is a path to a .so file or a plug-in's name (harvoske, Pellosca, ...)\n"
@@ -49,8 +51,9 @@ const char usage_text[] =
     "  --normal-map FILE      also write a tangent-space normal map (plane only)\n"
     "  --threads N            render threads (default: every core)\n"
     "  --host-entry           call plugin_tex_doit and read result, on one thread\n"
-    "  --quiet                no progress bar and no summary\n";
-
+    "  --quiet                no progress bar and no summary\n"
+    "gallery options: --size N (swatch side, default 128), --extent E, --threads N,\n"
+    "  --shape plane|sphere|terrain (default plane: the slice z = 0)\n";
 
 // Every error is reported on one line, whatever the input it quotes.
 int fail(const char *message, int status)
@@ -440,6 +443,60 @@ int cmd_render(Args &a)
     return 0;
 }
 
+int cmd_gallery(Args &a)
+{
+    GalleryOptions o;
+    std::string dir;
+    bool quiet = false;
+    while (!a.done()) {
+        std::string arg = a.items[a.at++];
+        std::string opt = arg, iv;
+        bool hi = false;
+        if (arg.rfind("--", 0) == 0 && arg.find('=') != std::string::npos) {
+            opt = arg.substr(0, arg.find('='));
+            iv = arg.substr(arg.find('=') + 1);
+            hi = true;
+        }
+        auto value = [&]() { return option_value(a, opt, iv, hi); };
+        if (opt == "--size")
+            o.size = parse_count(opt, value(), 8, 2048);
+        else if (opt == "--extent") {
+            o.extent = parse_number(opt, value());
+            if (!(o.extent > 0))
+                throw UsageError("--extent must be above 0");
+        } else if (opt == "--threads")
+            o.threads = parse_count(opt, value(), 1, 1024);
+        else if (opt == "--shape")
+            o.shape = parse_shape(value());
+        else if (opt == "--plugin-dir")
+            dir = value();
+        else if (opt == "--quiet" && !hi)
+            quiet = true;
+        else if (!arg.empty() && arg[0] == '-')
+            throw UsageError("unknown option \"" + arg + "\" for gallery (see texhost --help)");
+        else if (o.outdir.empty())
+            o.outdir = arg;
+        else
+            throw UsageError("gallery takes one folder, got \"" + arg + "\" as well");
+    }
+    if (o.outdir.empty())
+        throw UsageError("gallery needs an output folder (see texhost --help)");
+    o.plugin_dir = plugin_dir_from(dir);
+    auto start = std::chrono::steady_clock::now();
+    GalleryResult g = make_gallery(o, [&](const std::string &file) {
+        if (!quiet && isatty(2))
+            std::fprintf(stderr, "  %s\n", file.c_str());
+    });
+    double t = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    for (const std::string &p : g.problems)
+        fail(p.c_str(), 1);
+    if (!quiet)
+        std::printf("wrote %zu swatches of %d plug-ins, contact_sheet.png and index.html to %s "
+                    "in %.2f s\n",
+                    g.swatches.size(), g.plugins, o.outdir.c_str(), t);
+    return g.problems.empty() ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -459,9 +516,11 @@ int main(int argc, char **argv)
             return cmd_info(a);
         if (cmd == "render")
             return cmd_render(a);
+        if (cmd == "gallery")
+            return cmd_gallery(a);
         if (cmd == "plugins")
             return cmd_plugins(a);
-        throw UsageError("unknown command \"" + cmd + "\"; commands: info, render, plugins");
+        throw UsageError("unknown command \"" + cmd + "\"; commands: info, render, gallery, plugins");
     } catch (const UsageError &e) {
         return fail(e.what(), 2);
     } catch (const HostError &e) {

@@ -260,6 +260,9 @@ TEST(Cli, BadInputGivesOneLineAndNonZeroExit)
     expect_one_line_error(run_texhost({"render"}), "needs a plug-in");
     expect_one_line_error(run_texhost({"explode"}), "unknown command");
     expect_one_line_error(run_texhost({}), "no command");
+    expect_one_line_error(run_texhost({"gallery", tmp.file("blocker"), "--plugin-dir",
+                                       TEST_PLUGIN_DIR}),
+                          "cannot create folder");
     EXPECT_FALSE(exists(out)) << "no image may be left behind by a failed render";
 }
 
