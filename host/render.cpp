@@ -181,7 +181,8 @@ Rendering render(const Plugin &plugin, const ParamBlock &block, const View &view
         view.height > max_image_side || (long)view.width * view.height > max_image_pixels)
         throw HostError("image size " + std::to_string(view.width) + "x" +
                         std::to_string(view.height) + " is not allowed (1 to " +
-                        std::to_string(max_image_side) + " pixels a side)");
+                        std::to_string(max_image_side) + " pixels a side, at most " +
+                        std::to_string(max_image_pixels) + " pixels)");
     if (!(view.extent > 0) || !std::isfinite(view.extent))
         throw HostError("the extent must be a positive number");
     for (double c : view.center)
