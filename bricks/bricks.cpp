@@ -71,7 +71,26 @@ inline float bevel_profile(int method, float d, float sw, float bw, float sm)
 
 // The brick pattern at one point. Returns the pattern value in [0, 1] and
 // writes the brick's shaded value to *color on every call.
-static float intensity(int stype, const Cast *cast, float x, float y, float z, float *color)
+// The point where the turbulence is taken: the scaled axis (z in "3D", y in
+// "2D", where z drops out) divided by "Z Size", then everything offset.
+static void lattice_point(int stype, const Cast *cast, float x, float y, float z, float *at)
+{
+    const float zs = cast->z_scale;
+    if (stype == 0) {
+        z = (float)(z / (double)zs);
+    } else {
+        y = (float)(y / (double)zs);
+        z = 0.0f;
+    }
+    at[0] = (float)(x + lattice_offset);
+    at[1] = (float)(y + lattice_offset);
+    at[2] = (float)(z + lattice_offset);
+}
+
+// `turbulence` is the turbulence at the lattice point when the caller has
+// already taken it, or null to take it here.
+static float brick_value(int stype, const Cast *cast, float x, float y, float z,
+                         const float *turbulence, float *color)
 {
     const float zs = cast->z_scale, sp = cast->space_width, sm = cast->smoothness;
     const float bw0 = (float)((double)cast->bevel_width * zs);
@@ -81,14 +100,11 @@ static float intensity(int stype, const Cast *cast, float x, float y, float z, f
     // "Z Size", so its joints and bevels are zs times the others' in
     // lattice units and equal to them in world units.
     if (stype == 0) {
-        z = (float)(z / (double)zs);
         sw[0] = sw[1] = (float)((double)sp * zs - 0.5);
         sw[2] = (float)(sp - 0.5);
         bw[0] = bw[1] = bw0;
         bw[2] = (float)(bw0 / (double)zs);
     } else {
-        y = (float)(y / (double)zs);
-        z = 0.0f;
         sw[0] = (float)((double)sp * zs - 0.5);
         sw[1] = (float)(sp - 0.5);
         sw[2] = -0.5f; // z never makes mortar or bevel in a wall
@@ -97,13 +113,19 @@ static float intensity(int stype, const Cast *cast, float x, float y, float z, f
         bw[2] = 0.0f;
     }
 
-    x = (float)(x + lattice_offset);
-    y = (float)(y + lattice_offset);
-    z = (float)(z + lattice_offset);
+    float at[3];
+    lattice_point(stype, cast, x, y, z, at);
+    x = at[0];
+    y = at[1];
+    z = at[2];
 
-    float vec[3];
-    point_turbulance(cast->noise_size, cast->falloff, cast->hard_noise, x, y, z, vec, cast->depth,
-                     cast->seed);
+    float taken[3];
+    const float *vec = turbulence;
+    if (!vec) {
+        point_turbulance(cast->noise_size, cast->falloff, cast->hard_noise, x, y, z, taken,
+                         cast->depth, cast->seed);
+        vec = taken;
+    }
 
     // Lattice coordinate, displaced by the turbulence and held in single
     // precision: near 12345 a float resolves 1/1024 of a cell, and the fine
@@ -187,6 +209,11 @@ static float intensity(int stype, const Cast *cast, float x, float y, float z, f
     return clip_unit(res);
 }
 
+static float intensity(int stype, const Cast *cast, float x, float y, float z, float *color)
+{
+    return brick_value(stype, cast, x, y, z, nullptr, color);
+}
+
 namespace {
 
 struct Bricks {
@@ -199,6 +226,15 @@ struct Bricks {
                         float *color)
     {
         return intensity(stype, cast, x, y, z, color);
+    }
+    static void turbulence_point(int stype, const Cast *cast, float x, float y, float z, float *at)
+    {
+        lattice_point(stype, cast, x, y, z, at);
+    }
+    static float finish(int stype, const Cast *cast, float x, float y, float z, const float *vec,
+                        const float *, float *color)
+    {
+        return brick_value(stype, cast, x, y, z, vec, color);
     }
 };
 

@@ -29,11 +29,9 @@ PLUGIN_EXPORT char name[24] = "Harvoske";
 }
 DEFINE_PLUGIN_SHELL(nullptr, 0)
 
-static float intensity(int /*stype*/, const Cast *cast, float x, float y, float z)
+// The raw value from the turbulence at the point, through the map range.
+static float clouds_from_turbulence(const Cast *cast, const float *vec)
 {
-    float vec[3];
-    point_turbulance(cast->noise_size, cast->falloff, cast->hard_noise, x, y, z, vec, cast->depth,
-                     cast->seed);
     float res = (float)((double)vec[0] + vec[1] + vec[2] + 0.5);
     // The one toggle compared with 1 rather than tested for non-zero.
     if (cast->hard_noise == 1)
@@ -41,7 +39,15 @@ static float intensity(int /*stype*/, const Cast *cast, float x, float y, float 
     return map_range(res, cast->map_max, cast->map_min);
 }
 
-struct Clouds {
+static float intensity(int /*stype*/, const Cast *cast, float x, float y, float z)
+{
+    float vec[3];
+    point_turbulance(cast->noise_size, cast->falloff, cast->hard_noise, x, y, z, vec, cast->depth,
+                     cast->seed);
+    return clouds_from_turbulence(cast, vec);
+}
+
+struct Clouds : TurbulenceAtSamplePoint {
     using Cast = ::Cast;
     static constexpr EvalOptions options = {
         /*use_footprint=*/true,        GoodOsaRule::half_noise_size, /*good_osa_cap=*/0.0,
@@ -51,6 +57,11 @@ struct Clouds {
                         float *)
     {
         return intensity(stype, cast, x, y, z);
+    }
+    static float finish(int, const Cast *cast, float, float, float, const float *vec,
+                        const float *, float *)
+    {
+        return clouds_from_turbulence(cast, vec);
     }
 };
 

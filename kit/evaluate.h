@@ -7,10 +7,19 @@
 //   static constexpr EvalOptions options;
 //   static float sample(int stype, const Cast *cast, float x, float y, float z,
 //                       const float *normal, float *color);
+//   static void turbulence_point(int stype, const Cast *cast, float x, float y, float z,
+//                                float *at);
+//   static float finish(int stype, const Cast *cast, float x, float y, float z,
+//                       const float *turbulence, const float *normal, float *color);
 // `sample` is the pattern function; `normal` is the footprint normal (or null)
 // when options.footprint_normal is set, and `color` receives the colour value
-// when options.average_color is set. It is a template argument, so the
-// pattern inlines into the procedure.
+// when options.average_color is set. The pattern is split in two around its one
+// turbulence evaluation: `turbulence_point` gives the point where the
+// turbulence is taken and `finish` the value from that turbulence, so that
+// sample(p) == finish(p, point_turbulance(turbulence_point(p))). The procedure
+// knows all its points before it evaluates any, so it takes the turbulence of
+// all of them in one batch; built with TEXTURES_STRAIGHTFORWARD it calls
+// `sample` point by point instead. Both give the same bits (tested).
 #pragma once
 
 #include "map_range.h"
@@ -73,8 +82,61 @@ template <class T> inline int osa_level(const typename T::Cast &c)
     }
 }
 
+// For patterns that take their turbulence at the sample point itself.
+struct TurbulenceAtSamplePoint {
+    template <class Cast>
+    static void turbulence_point(int, const Cast *, float x, float y, float z, float *at)
+    {
+        at[0] = x;
+        at[1] = y;
+        at[2] = z;
+    }
+};
+
 // A finite bump component, or 0.
 inline float finite_or_zero(float v) { return std::isfinite(v) ? v : 0.0f; }
+
+// The points of one shading sample: the supersamples, then the bump points.
+constexpr int max_sample_points = max_osa + 6;
+static_assert(max_sample_points <= max_turbulence_batch, "one batch holds every point of a sample");
+
+struct SamplePoints {
+    int count;
+    float x[max_sample_points], y[max_sample_points], z[max_sample_points];
+
+    void add(float px, float py, float pz)
+    {
+        x[count] = px;
+        y[count] = py;
+        z[count] = pz;
+        count++;
+    }
+};
+
+// Pattern values (and colour values) at every point.
+template <class T>
+inline void evaluate_points(int stype, const typename T::Cast &c, const SamplePoints &p,
+                            const float *normal, float *value, float *color)
+{
+#ifdef TEXTURES_STRAIGHTFORWARD
+    for (int i = 0; i < p.count; i++)
+        value[i] = T::sample(stype, &c, p.x[i], p.y[i], p.z[i], normal, &color[i]);
+#else
+    float tx[max_sample_points], ty[max_sample_points], tz[max_sample_points];
+    float turbulence[max_sample_points][3];
+    for (int i = 0; i < p.count; i++) {
+        float at[3];
+        T::turbulence_point(stype, &c, p.x[i], p.y[i], p.z[i], at);
+        tx[i] = at[0];
+        ty[i] = at[1];
+        tz[i] = at[2];
+    }
+    point_turbulance_batch(c.noise_size, c.falloff, c.hard_noise, p.count, tx, ty, tz, turbulence,
+                           c.depth, c.seed);
+    for (int i = 0; i < p.count; i++)
+        value[i] = T::finish(stype, &c, p.x[i], p.y[i], p.z[i], turbulence[i], normal, &color[i]);
+#endif
+}
 
 template <class T>
 inline int evaluate(int stype, const void *block, const float *texvec, const float *dxt,
@@ -109,8 +171,12 @@ inline int evaluate(int stype, const void *block, const float *texvec, const flo
 
     float bump_factor = 0.05f;
     const float s = bump_step(c);
-    float x = 0.0f, y = 0.0f, z = 0.0f, first_result = 0.0f, value, color = 0.0f;
 
+    // Supersamples: jittered over the footprint (sample 0 too, unless the
+    // plug-in keeps it at texvec), or the single point texvec.
+    SamplePoints p;
+    p.count = 0;
+    int level = 1;
     if (dxt) {
         float osa_size = vec_len(dxt) + vec_len(dyt);
         float good = good_osa_size<T>(c);
@@ -119,47 +185,60 @@ inline int evaluate(int stype, const void *block, const float *texvec, const flo
             sample_factor = osa_size / good;
         bump_factor = bump_factor / sample_factor;
 
-        int level = osa_level<T>(c);
-        float osa_color = 0.0f;
+        level = osa_level<T>(c);
         for (int i = 0; i < level; i++) {
-            float px = texvec[0], py = texvec[1], pz = texvec[2];
-            if (opt.jitter_first_sample || i > 0) {
-                float fx = fixed_rand(2 * i, texvec[0], texvec[1], texvec[2]) - 0.5f;
-                float fy = fixed_rand(2 * i + 1, texvec[0], texvec[1], texvec[2]) - 0.5f;
-                px = (float)((double)dxt[0] * fx + (double)dyt[0] * fy + texvec[0]);
-                py = (float)((double)dxt[1] * fx + (double)dyt[1] * fy + texvec[1]);
-                pz = (float)((double)dxt[2] * fx + (double)dyt[2] * fy + texvec[2]);
+            if (!opt.jitter_first_sample && i == 0) {
+                p.add(texvec[0], texvec[1], texvec[2]);
+                continue;
             }
-            float tresult = T::sample(stype, &c, px, py, pz, normal_vec, &color);
-            if (i == 0) {
-                first_result = tresult;
-                x = px;
-                y = py;
-                z = pz;
-            }
-            osa_color = osa_color + (opt.average_color ? color : tresult);
+            float fx = fixed_rand(2 * i, texvec[0], texvec[1], texvec[2]) - 0.5f;
+            float fy = fixed_rand(2 * i + 1, texvec[0], texvec[1], texvec[2]) - 0.5f;
+            p.add((float)((double)dxt[0] * fx + (double)dyt[0] * fy + texvec[0]),
+                  (float)((double)dxt[1] * fx + (double)dyt[1] * fy + texvec[1]),
+                  (float)((double)dxt[2] * fx + (double)dyt[2] * fy + texvec[2]));
         }
-        value = osa_color / (float)level;
     } else {
-        x = texvec[0];
-        y = texvec[1];
-        z = texvec[2];
-        first_result = T::sample(stype, &c, x, y, z, normal_vec, &color);
-        value = opt.average_color ? color : first_result;
+        p.add(texvec[0], texvec[1], texvec[2]);
     }
-    out[0] = clip_unit(value);
+
+    // Bump points around the base point, sample 0.
+    const float x = p.x[0], y = p.y[0], z = p.z[0];
+    if (c.do_bump) {
+        p.add(x + s, y, z);
+        p.add(x, y + s, z);
+        p.add(x, y, z + s);
+        if (c.double_bump) {
+            p.add(x - s, y, z);
+            p.add(x, y - s, z);
+            p.add(x, y, z - s);
+        }
+    }
+
+    float value[max_sample_points], color[max_sample_points];
+    evaluate_points<T>(stype, c, p, normal_vec, value, color);
+
+    const float *averaged = opt.average_color ? color : value;
+    if (dxt) {
+        float osa_color = 0.0f;
+        for (int i = 0; i < level; i++)
+            osa_color = osa_color + averaged[i];
+        out[0] = clip_unit(osa_color / (float)level);
+    } else {
+        out[0] = clip_unit(averaged[0]);
+    }
 
     if (!c.do_bump)
         return 0;
 
-    float t; // colour of the bump samples: not used
-    float nx = T::sample(stype, &c, x + s, y, z, normal_vec, &t) - first_result;
-    float ny = T::sample(stype, &c, x, y + s, z, normal_vec, &t) - first_result;
-    float nz = T::sample(stype, &c, x, y, z + s, normal_vec, &t) - first_result;
+    const float first_result = value[0];
+    const float *bump = value + level;
+    float nx = bump[0] - first_result;
+    float ny = bump[1] - first_result;
+    float nz = bump[2] - first_result;
     if (c.double_bump) {
-        nx = (float)(nx - ((double)T::sample(stype, &c, x - s, y, z, normal_vec, &t) - first_result));
-        ny = (float)(ny - ((double)T::sample(stype, &c, x, y - s, z, normal_vec, &t) - first_result));
-        nz = (float)(nz - ((double)T::sample(stype, &c, x, y, z - s, normal_vec, &t) - first_result));
+        nx = (float)(nx - ((double)bump[3] - first_result));
+        ny = (float)(ny - ((double)bump[4] - first_result));
+        nz = (float)(nz - ((double)bump[5] - first_result));
         nx = nx * 0.5f;
         ny = ny * 0.5f;
         nz = nz * 0.5f;

@@ -163,7 +163,7 @@ inline v4d round_to_float(v4d v) { return widen(narrow(v)); }
 
 // Cells and offsets of one axis for four lanes; false when a lane lies
 // outside int range (or is NaN), which the lane-by-lane path then handles.
-inline bool split_axis4(v4f v, v4i &cell, v4d &near, v4d &far)
+__attribute__((always_inline)) inline bool split_axis4(v4f v, v4i &cell, v4d &near, v4d &far)
 {
     const v4i ok = (v >= -2147483648.0f) & (v < 2147483648.0f);
     if (!(ok[0] & ok[1] & ok[2] & ok[3]))
@@ -190,7 +190,7 @@ inline v4d far_weight4(v4d t)
 // Four evaluations of turb in vector lanes, the operations of turb_reference
 // lane by lane. Returns false, writing nothing, if a scaled coordinate lies
 // outside int range.
-inline bool turb_vector4(const float *size, const float *xc, const float *yc, const float *zc,
+__attribute__((always_inline)) inline bool turb_vector4(const float *size, const float *xc, const float *yc, const float *zc,
                          float (*vec)[3], int seed)
 {
     const v4f sz = {size[0], size[1], size[2], size[3]};
@@ -262,6 +262,19 @@ __attribute__((target_clones("avx2", "default"))) void turb_batch(int n, const f
         turb_lanes<1>(size + i, x + i, y + i, z + i, vec + i, seed);
 }
 
+namespace {
+// Fold an octave: scale by (|sum| + 2) with the sum's sign, so the octave's
+// component sum is never negative.
+inline void hard_fold(float *tvec)
+{
+    float total = (float)((double)tvec[0] + tvec[1] + tvec[2]);
+    total = total < 0.0f ? (float)(total - 2.0) : (float)(total + 2.0);
+    tvec[0] = tvec[0] * total;
+    tvec[1] = tvec[1] * total;
+    tvec[2] = tvec[2] * total;
+}
+} // namespace
+
 void recursive_turb(float noisesize, float falloff, int hard, float x, float y, float z, float *vec,
                     int nr, int seed)
 {
@@ -275,15 +288,8 @@ void recursive_turb(float noisesize, float falloff, int hard, float x, float y, 
     while (nr >= 0) {
         float tvec[3];
         turb(noisesize * d, x, y, z, tvec, seed);
-        if (hard) {
-            // Fold the octave: scale by (|sum| + 2) with the sum's sign, so the
-            // octave's component sum is never negative.
-            float total = (float)((double)tvec[0] + tvec[1] + tvec[2]);
-            total = total < 0.0f ? (float)(total - 2.0) : (float)(total + 2.0);
-            tvec[0] = tvec[0] * total;
-            tvec[1] = tvec[1] * total;
-            tvec[2] = tvec[2] * total;
-        }
+        if (hard)
+            hard_fold(tvec);
         vec[0] = (float)((double)tvec[0] * d + vec[0]);
         vec[1] = (float)((double)tvec[1] * d + vec[1]);
         vec[2] = (float)((double)tvec[2] * d + vec[2]);
@@ -302,6 +308,58 @@ void point_turbulance(float noise_size, float falloff, int hard, float x, float 
                       float *vec, int depth, int seed)
 {
     recursive_turb(noise_size, falloff, hard, x, y, z, vec, depth, seed);
+}
+
+void point_turbulance_batch(float noise_size, float falloff, int hard, int n, const float *x,
+                            const float *y, const float *z, float (*vec)[3], int depth, int seed)
+{
+    if (depth < 0)
+        depth = 0;
+    if (depth > max_noise_depth)
+        depth = max_noise_depth;
+    if (n > max_turbulence_batch)
+        n = max_turbulence_batch;
+    const int octaves = depth + 1;
+
+    // Octave weights and cell sizes, as recursive_turb steps through them.
+    float weight[max_noise_depth + 1], size[max_noise_depth + 1];
+    float d = 1.0f;
+    for (int k = 0; k < octaves; k++) {
+        weight[k] = d;
+        size[k] = noise_size * d;
+        d = d * falloff;
+        falloff = 0.61f;
+    }
+
+    // Every (octave, point) pair is an independent turb: one batch for all.
+    constexpr int max_lanes = max_turbulence_batch * (max_noise_depth + 1);
+    float ls[max_lanes], lx[max_lanes], ly[max_lanes], lz[max_lanes], lv[max_lanes][3];
+    for (int k = 0; k < octaves; k++)
+        for (int i = 0; i < n; i++) {
+            ls[k * n + i] = size[k];
+            lx[k * n + i] = x[i];
+            ly[k * n + i] = y[i];
+            lz[k * n + i] = z[i];
+        }
+    turb_batch(octaves * n, ls, lx, ly, lz, lv, seed);
+
+    // Sum each point's octaves in order, exactly as recursive_turb does.
+    for (int i = 0; i < n; i++) {
+        float v0 = 0.0f, v1 = 0.0f, v2 = 0.0f, div = 0.0f;
+        for (int k = 0; k < octaves; k++) {
+            float *t = lv[k * n + i];
+            if (hard)
+                hard_fold(t);
+            const float w = weight[k];
+            v0 = (float)((double)t[0] * w + v0);
+            v1 = (float)((double)t[1] * w + v1);
+            v2 = (float)((double)t[2] * w + v2);
+            div = div + w;
+        }
+        vec[i][0] = v0 / div;
+        vec[i][1] = v1 / div;
+        vec[i][2] = v2 / div;
+    }
 }
 
 namespace {

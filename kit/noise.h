@@ -41,6 +41,12 @@ void recursive_turb(float noisesize, float falloff, int hard, float x, float y, 
 void point_turbulance(float noise_size, float falloff, int hard, float x, float y, float z,
                       float *vec, int depth, int seed);
 
+// point_turbulance at n points at once (n at most max_turbulence_batch), the
+// same bits as n calls; the octaves of all points are evaluated together.
+constexpr int max_turbulence_batch = 22;
+void point_turbulance_batch(float noise_size, float falloff, int hard, int n, const float *x,
+                            const float *y, const float *z, float (*vec)[3], int depth, int seed);
+
 // One of the 256 values k/256, fixed by the seed and the exact bits of the point.
 float fixed_rand(int seed, float x, float y, float z);
 

@@ -40,7 +40,7 @@ static float intensity(int stype, const Cast *cast, float x, float y, float z)
     return map_range(res, cast->map_max, cast->map_min);
 }
 
-struct Marble {
+struct Marble : TurbulenceAtSamplePoint {
     using Cast = ::Cast;
     // Stronger turbulence makes finer detail, so the bump keeps full strength
     // only up to a smaller footprint, and never beyond 0.5.
@@ -52,6 +52,12 @@ struct Marble {
                         float *)
     {
         return intensity(stype, cast, x, y, z);
+    }
+    static float finish(int stype, const Cast *cast, float x, float y, float z, const float *vec,
+                        const float *, float *)
+    {
+        float res = marble_vein_from_turbulence(stype, *cast, x, y, z, vec, VeinAxis::x);
+        return map_range(res, cast->map_max, cast->map_min);
     }
 };
 

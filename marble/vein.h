@@ -19,13 +19,12 @@ enum class VeinAxis {
 // width ("Width", the vein's share of a period) and mid ("Bias", the position
 // of the peak across the vein). Every named value is rounded to float where
 // it is stored; the formulas run in double.
+// The vein from the turbulence `vec` already taken at (x, y, z).
 template <class Cast>
-inline float marble_vein(int stype, const Cast &c, float x, float y, float z, VeinAxis third)
+inline float marble_vein_from_turbulence(int stype, const Cast &c, float x, float y, float z,
+                                         const float *vec, VeinAxis third)
 {
     const float w = c.width;
-
-    float vec[3];
-    point_turbulance(c.noise_size, c.falloff, c.hard_noise, x, y, z, vec, c.depth, c.seed);
     x = (float)(x + (double)vec[0] * c.turbulance_weight);
     y = (float)(y + (double)vec[1] * c.turbulance_weight);
     z = (float)(z + (double)vec[2] * c.turbulance_weight);
@@ -62,4 +61,12 @@ inline float marble_vein(int stype, const Cast &c, float x, float y, float z, Ve
     else
         tt = (float)((t - mid) / (1.0 - mid));
     return (float)(std::cos(tt * 3.1415926) * 0.5 + 0.5);
+}
+
+template <class Cast>
+inline float marble_vein(int stype, const Cast &c, float x, float y, float z, VeinAxis third)
+{
+    float vec[3];
+    point_turbulance(c.noise_size, c.falloff, c.hard_noise, x, y, z, vec, c.depth, c.seed);
+    return marble_vein_from_turbulence(stype, c, x, y, z, vec, third);
 }

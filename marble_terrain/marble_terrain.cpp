@@ -74,7 +74,10 @@ static float floor_ramp(float value, double centre, float half_width)
 }
 
 // `normal` is the footprint's unit normal or null; only its z is read.
-static float intensity(int stype, const Cast *cast, float x, float y, float z, const float *normal)
+// `turbulence` is the turbulence at (x, y, z) when the caller has already
+// taken it, or null to take it here (only for points inside the zone).
+static float constrained_vein(int stype, const Cast *cast, float x, float y, float z,
+                              const float *normal, const float *turbulence)
 {
     float factor = 1.0f;
 
@@ -120,7 +123,9 @@ static float intensity(int stype, const Cast *cast, float x, float y, float z, c
 
     // The veins, with horizontal layers as the third sub-type. Turbulence is
     // evaluated only for points inside the zone.
-    float res = marble_vein(stype, *cast, x, y, z, VeinAxis::z);
+    float res = turbulence
+                    ? marble_vein_from_turbulence(stype, *cast, x, y, z, turbulence, VeinAxis::z)
+                    : marble_vein(stype, *cast, x, y, z, VeinAxis::z);
 
     // Remap with the lower threshold raised by the constraint.
     float max = cast->map_max;
@@ -136,7 +141,12 @@ static float intensity(int stype, const Cast *cast, float x, float y, float z, c
     return clip_unit(res);
 }
 
-struct MarbleTerrain {
+static float intensity(int stype, const Cast *cast, float x, float y, float z, const float *normal)
+{
+    return constrained_vein(stype, cast, x, y, z, normal, nullptr);
+}
+
+struct MarbleTerrain : TurbulenceAtSamplePoint {
     using Cast = ::Cast;
     static constexpr EvalOptions options = {
         /*use_footprint=*/true,        GoodOsaRule::half_noise_size, /*good_osa_cap=*/0.0,
@@ -146,6 +156,11 @@ struct MarbleTerrain {
                         const float *normal, float *)
     {
         return intensity(stype, cast, x, y, z, normal);
+    }
+    static float finish(int stype, const Cast *cast, float x, float y, float z, const float *vec,
+                        const float *normal, float *)
+    {
+        return constrained_vein(stype, cast, x, y, z, normal, vec);
     }
 };
 

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-inline std::string plugin_path(const std::string &deliverable)
+inline std::string plugin_path(const std::string &deliverable, const char *dir = PLUGIN_DIR)
 {
-    return std::string(PLUGIN_DIR) + "/" + deliverable + ".so";
+    return std::string(dir) + "/" + deliverable + ".so";
 }
 
 // A parameter block: one 4-byte slot per varstr entry.
@@ -46,9 +46,10 @@ struct LoadedPlugin {
     PluginInfo info{};
     TexDoitR doit_r = nullptr;
 
-    explicit LoadedPlugin(const std::string &deliverable, int flags = RTLD_NOW | RTLD_LOCAL)
+    explicit LoadedPlugin(const std::string &deliverable, int flags = RTLD_NOW | RTLD_LOCAL,
+                          const char *dir = PLUGIN_DIR)
     {
-        handle = dlopen(plugin_path(deliverable).c_str(), flags);
+        handle = dlopen(plugin_path(deliverable, dir).c_str(), flags);
         if (!handle) {
             ADD_FAILURE() << "dlopen: " << dlerror();
             return;

@@ -34,11 +34,9 @@ PLUGIN_EXPORT char name[24] = "Quelmi";
 }
 DEFINE_PLUGIN_SHELL(nullptr, 0)
 
-static float intensity(int /*stype*/, const Cast *cast, float x, float y, float z)
+// The bands from the turbulence `vec` already taken at (x, y, z).
+static float wood_from_turbulence(const Cast *cast, float x, float y, float z, const float *vec)
 {
-    float vec[3];
-    point_turbulance(cast->noise_size, cast->falloff, cast->hard_noise, x, y, z, vec, cast->depth,
-                     cast->seed);
     x = (float)((double)vec[0] * cast->turbulance_weight + x);
     y = (float)((double)vec[1] * cast->turbulance_weight + y);
     z = (float)((double)vec[2] * cast->turbulance_weight + z);
@@ -66,7 +64,15 @@ static float intensity(int /*stype*/, const Cast *cast, float x, float y, float 
     return map_range(res, cast->map_max, cast->map_min);
 }
 
-struct Wood {
+static float intensity(int /*stype*/, const Cast *cast, float x, float y, float z)
+{
+    float vec[3];
+    point_turbulance(cast->noise_size, cast->falloff, cast->hard_noise, x, y, z, vec, cast->depth,
+                     cast->seed);
+    return wood_from_turbulence(cast, x, y, z, vec);
+}
+
+struct Wood : TurbulenceAtSamplePoint {
     using Cast = ::Cast;
     // One sample at texvec; the bump is scaled by 0.05 / s in double and
     // never attenuated.
@@ -78,6 +84,11 @@ struct Wood {
                         float *)
     {
         return intensity(stype, cast, x, y, z);
+    }
+    static float finish(int, const Cast *cast, float x, float y, float z, const float *vec,
+                        const float *, float *)
+    {
+        return wood_from_turbulence(cast, x, y, z, vec);
     }
 };
 
