@@ -152,18 +152,23 @@ void turb(float noisesize, float xc, float yc, float zc, float *vec, int seed)
 
 namespace {
 
+// Every function that takes or returns a vector is inlined into the batch
+// entry, so it is compiled once per instruction set that entry is cloned for
+// (vector arguments are passed differently with and without AVX).
+#define VECTOR_INLINE __attribute__((always_inline)) inline
+
 typedef double v4d __attribute__((vector_size(32)));
 typedef float v4f __attribute__((vector_size(16)));
 typedef int32_t v4i __attribute__((vector_size(16)));
 
-inline v4d widen(v4f v) { return __builtin_convertvector(v, v4d); }
-inline v4f narrow(v4d v) { return __builtin_convertvector(v, v4f); }
+VECTOR_INLINE v4d widen(v4f v) { return __builtin_convertvector(v, v4d); }
+VECTOR_INLINE v4f narrow(v4d v) { return __builtin_convertvector(v, v4f); }
 // The value a float variable would hold, kept in double.
-inline v4d round_to_float(v4d v) { return widen(narrow(v)); }
+VECTOR_INLINE v4d round_to_float(v4d v) { return widen(narrow(v)); }
 
 // Cells and offsets of one axis for four lanes; false when a lane lies
 // outside int range (or is NaN), which the lane-by-lane path then handles.
-__attribute__((always_inline)) inline bool split_axis4(v4f v, v4i &cell, v4d &near, v4d &far)
+VECTOR_INLINE bool split_axis4(v4f v, v4i &cell, v4d &near, v4d &far)
 {
     const v4i ok = (v >= -2147483648.0f) & (v < 2147483648.0f);
     if (!(ok[0] & ok[1] & ok[2] & ok[3]))
@@ -175,13 +180,13 @@ __attribute__((always_inline)) inline bool split_axis4(v4f v, v4i &cell, v4d &ne
     return true;
 }
 
-inline v4d near_weight4(v4d t)
+VECTOR_INLINE v4d near_weight4(v4d t)
 {
     const v4d t2 = round_to_float(t * t);
     return round_to_float(1.0 - 3.0 * t2 + 2.0 * t2 * t);
 }
 
-inline v4d far_weight4(v4d t)
+VECTOR_INLINE v4d far_weight4(v4d t)
 {
     const v4d t2 = round_to_float(t * t);
     return round_to_float(1.0 - 3.0 * t2 - 2.0 * t2 * t);
@@ -190,7 +195,7 @@ inline v4d far_weight4(v4d t)
 // Four evaluations of turb in vector lanes, the operations of turb_reference
 // lane by lane. Returns false, writing nothing, if a scaled coordinate lies
 // outside int range.
-__attribute__((always_inline)) inline bool turb_vector4(const float *size, const float *xc, const float *yc, const float *zc,
+VECTOR_INLINE bool turb_vector4(const float *size, const float *xc, const float *yc, const float *zc,
                          float (*vec)[3], int seed)
 {
     const v4f sz = {size[0], size[1], size[2], size[3]};
