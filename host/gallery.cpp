@@ -156,6 +156,22 @@ void write_index(const std::string &path, const GalleryOptions &o,
         throw HostError("cannot write \"" + path + "\": " + std::strerror(errno));
 }
 
+// Whether the intensity changes along the z axis through the origin.
+bool varies_along_z(const Plugin &plugin, const ParamBlock &block, int stype, double extent)
+{
+    float first = 0;
+    for (int i = 0; i <= 16; i++) {
+        const float p[3] = {0.0f, 0.0f, (float)(extent * (i / 16.0 - 0.5))};
+        float out[8];
+        plugin.sample(stype, block, p, nullptr, nullptr, out);
+        if (i == 0)
+            first = out[0];
+        else if (out[0] != first)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 std::string swatch_file_name(const std::string &library, const std::string &subtype)
@@ -209,6 +225,18 @@ GalleryResult make_gallery(const GalleryOptions &o,
             ro.stype = s;
             ro.threads = o.threads;
             Rendering r = render(*plugin, block, view, ro);
+            // A pattern that does not change across the slice z = 0 but does
+            // along z (layers) says nothing as a flat swatch: show it on the
+            // height field instead, where the layers cross the hills.
+            bool on_terrain = false;
+            if (view.shape == Shape::plane && !r.value.empty() &&
+                std::all_of(r.value.begin(), r.value.end(),
+                            [&](float v) { return v == r.value[0]; }) &&
+                varies_along_z(*plugin, block, s, o.extent)) {
+                view.shape = Shape::terrain;
+                r = render(*plugin, block, view, ro);
+                on_terrain = true;
+            }
             Shown item;
             item.swatch.plugin = plugin->name();
             item.swatch.library = page.library;
@@ -221,9 +249,10 @@ GalleryResult make_gallery(const GalleryOptions &o,
             result.files.push_back(item.swatch.file);
             result.swatches.push_back(item.swatch);
             page.files.push_back(item.swatch.file);
-            page.captions.push_back(item.swatch.subtype.empty()
-                                        ? item.swatch.plugin
-                                        : item.swatch.plugin + " " + item.swatch.subtype);
+            page.captions.push_back((item.swatch.subtype.empty()
+                                         ? item.swatch.plugin
+                                         : item.swatch.plugin + " " + item.swatch.subtype) +
+                                    (on_terrain ? " (on the height field)" : ""));
             if (note)
                 note(item.swatch.file);
             shown.push_back(std::move(item));
