@@ -111,7 +111,7 @@ void turb_lanes(const float *size, const float *xc, const float *yc, const float
         const unsigned z0 = az[l].cell + (unsigned)seed;
 #pragma GCC unroll 8
         for (int c = 0; c < 8; c++)
-            gradient[c][l] = &hashvectf_wide[3 * perm(column[c >> 1] + z0 + (unsigned)(c & 1))];
+            gradient[c][l] = &hashvectf_wide[4 * perm(column[c >> 1] + z0 + (unsigned)(c & 1))];
     }
     // The eight corners in their fixed order of accumulation (x side, then
     // y side, then z side, near before far); each sum is rounded to float.
@@ -180,6 +180,28 @@ VECTOR_INLINE bool split_axis4(v4f v, v4i &cell, v4d &near, v4d &far)
     return true;
 }
 
+VECTOR_INLINE v4d load_row(unsigned offset)
+{
+    v4d r;
+    __builtin_memcpy(&r, hashvectf_wide + offset, sizeof r);
+    return r;
+}
+
+// x, y and z of the gradient rows at the four offsets, one lane each.
+VECTOR_INLINE void transpose_rows(const unsigned *offset, v4d &x, v4d &y, v4d &z)
+{
+    typedef int64_t v4l __attribute__((vector_size(32)));
+    const v4d r0 = load_row(offset[0]), r1 = load_row(offset[1]);
+    const v4d r2 = load_row(offset[2]), r3 = load_row(offset[3]);
+    const v4d t0 = __builtin_shuffle(r0, r1, (v4l){0, 4, 2, 6}); // x0 x1 z0 z1
+    const v4d t1 = __builtin_shuffle(r0, r1, (v4l){1, 5, 3, 7}); // y0 y1 .  .
+    const v4d t2 = __builtin_shuffle(r2, r3, (v4l){0, 4, 2, 6}); // x2 x3 z2 z3
+    const v4d t3 = __builtin_shuffle(r2, r3, (v4l){1, 5, 3, 7}); // y2 y3 .  .
+    x = __builtin_shuffle(t0, t2, (v4l){0, 1, 4, 5});
+    y = __builtin_shuffle(t1, t3, (v4l){0, 1, 4, 5});
+    z = __builtin_shuffle(t0, t2, (v4l){2, 3, 6, 7});
+}
+
 VECTOR_INLINE v4d near_weight4(v4d t)
 {
     const v4d t2 = round_to_float(t * t);
@@ -228,17 +250,16 @@ VECTOR_INLINE bool turb_vector4(const float *size, const float *xc, const float 
                                     perm(hk + cy + 1u)};
         const unsigned z0 = (unsigned)iz[l] + (unsigned)seed;
         for (int c = 0; c < 8; c++)
-            gradient[c][l] = 3 * perm(column[c >> 1] + z0 + (unsigned)(c & 1));
+            gradient[c][l] = 4 * perm(column[c >> 1] + z0 + (unsigned)(c & 1));
     }
 
-    const double *g = hashvectf_wide;
     v4d v0 = {0, 0, 0, 0}, v1 = v0, v2 = v0;
 #pragma GCC unroll 8
     for (int c = 0; c < 8; c++) {
-        const unsigned *k = gradient[c];
-        const v4d gx = {g[k[0]], g[k[1]], g[k[2]], g[k[3]]};
-        const v4d gy = {g[k[0] + 1], g[k[1] + 1], g[k[2] + 1], g[k[3] + 1]};
-        const v4d gz = {g[k[0] + 2], g[k[1] + 2], g[k[2] + 2], g[k[3] + 2]};
+        // Each lane's gradient is one row (x, y, z, 0) of the padded table;
+        // transposing the four rows gives the x, y and z of all lanes.
+        v4d gx, gy, gz;
+        transpose_rows(gradient[c], gx, gy, gz);
         v0 = round_to_float(v0 + gx * ((c & 4) ? jx : ox) * weight[c]);
         v1 = round_to_float(v1 + gy * ((c & 2) ? jy : oy) * weight[c]);
         v2 = round_to_float(v2 + gz * ((c & 1) ? jz : oz) * weight[c]);
@@ -324,6 +345,8 @@ void point_turbulance_batch(float noise_size, float falloff, int hard, int n, co
         depth = max_noise_depth;
     if (n > max_turbulence_batch)
         n = max_turbulence_batch;
+    if (n <= 0)
+        return;
     const int octaves = depth + 1;
 
     // Octave weights and cell sizes, as recursive_turb steps through them.

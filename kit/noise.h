@@ -11,8 +11,9 @@
 extern const unsigned char hash[256];
 // 256 gradient vectors (x, y, z), vector g at elements 3g .. 3g + 2.
 extern const float hashvectf[768];
-// The same table widened to double (exactly), for the double products of turb.
-extern const double hashvectf_wide[768];
+// The same table widened to double (exactly), four per vector (x, y, z, 0),
+// for the double products of turb.
+extern const double hashvectf_wide[1024];
 
 // Deepest turbulence the plug-ins allow ("Noise Depth" 6: seven octaves).
 constexpr int max_noise_depth = 6;

@@ -176,19 +176,21 @@ def render(table):
         "//",
         "// The 256 gradient vectors of the lattice noise, three floats (x, y, z)",
         "// each; vector g occupies elements 3g, 3g + 1 and 3g + 2. The same",
-        "// values are also kept widened to double, exactly, for the noise's",
-        "// double-precision products.",
+        "// values are also kept widened to double, exactly, and padded to four",
+        "// per vector (x, y, z, 0) for the noise's double-precision products.",
         "",
         '#include "noise.h"',
         "",
-        "#define HASHVECTF_VALUES \\",
+        "#define HASHVECTF_ROWS(ROW) \\",
     ]
     for index, vec in enumerate(table):
         parts = ", ".join(format_component(c) for c in vec)
-        lines.append("    %s, /* %d */ \\" % (parts, index))
+        lines.append("    ROW(%s) /* %d */ \\" % (parts, index))
     lines.append("")
-    lines.append("const float hashvectf[768] = {HASHVECTF_VALUES};")
-    lines.append("const double hashvectf_wide[768] = {HASHVECTF_VALUES};")
+    lines.append("#define AS_FLOATS(x, y, z) x, y, z,")
+    lines.append("#define AS_PADDED(x, y, z) x, y, z, 0.0,")
+    lines.append("const float hashvectf[768] = {HASHVECTF_ROWS(AS_FLOATS)};")
+    lines.append("const double hashvectf_wide[1024] = {HASHVECTF_ROWS(AS_PADDED)};")
     return "\n".join(lines) + "\n"
 
 
