@@ -269,4 +269,4 @@
 #define AS_FLOATS(x, y, z) x, y, z,
 #define AS_PADDED(x, y, z) x, y, z, 0.0,
 const float hashvectf[768] = {HASHVECTF_ROWS(AS_FLOATS)};
-const double hashvectf_wide[1024] = {HASHVECTF_ROWS(AS_PADDED)};
+alignas(32) const double hashvectf_wide[1024] = {HASHVECTF_ROWS(AS_PADDED)};

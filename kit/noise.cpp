@@ -1,6 +1,7 @@
 #include "noise.h"
 
 #include <cmath>
+#include <emmintrin.h>
 #include <cstring>
 
 const unsigned char hash[256] = {
@@ -141,13 +142,78 @@ void turb_lanes(const float *size, const float *xc, const float *yc, const float
 
 } // namespace
 
+namespace {
+
+// Pairs of doubles in one SSE2 register (part of every x86-64 processor):
+// the x and y components side by side, z beside a zero.
+inline __m128d round_to_float2(__m128d v) { return _mm_cvtps_pd(_mm_cvtpd_ps(v)); }
+
+// Corner weight w(t) = 1 - 3t^2 + 2|t|^3 of two offsets at once, t^2 rounded
+// to float first; for a far offset (t < 0) adding 2t^2|t| is exactly the
+// subtraction of 2t^2 t.
+inline __m128d corner_weight2(__m128d t)
+{
+    const __m128d t2 = round_to_float2(_mm_mul_pd(t, t));
+    const __m128d magnitude = _mm_andnot_pd(_mm_set1_pd(-0.0), t);
+    const __m128d a = _mm_sub_pd(_mm_set1_pd(1.0), _mm_mul_pd(_mm_set1_pd(3.0), t2));
+    const __m128d b = _mm_mul_pd(_mm_mul_pd(_mm_set1_pd(2.0), t2), magnitude);
+    return round_to_float2(_mm_add_pd(a, b));
+}
+
+} // namespace
+
 void turb(float noisesize, float xc, float yc, float zc, float *vec, int seed)
 {
-    float out[1][3];
-    turb_lanes<1>(&noisesize, &xc, &yc, &zc, out, seed);
-    vec[0] = out[0][0];
-    vec[1] = out[0][1];
-    vec[2] = out[0][2];
+    if (noisesize == 0.0f) {
+        vec[0] = vec[1] = vec[2] = 0.0f;
+        return;
+    }
+    const double s = noisesize;
+    const Axis ax = split_axis((float)((xc + 1.0) / s));
+    const Axis ay = split_axis((float)((yc + 1.0) / s));
+    const Axis az = split_axis((float)((zc + 1.0) / s));
+
+    // Offsets as (x, y) pairs for the four x/y sides, and (z, 0) for the two
+    // z sides; the same as turb_reference's, widened exactly.
+    const __m128d near_xy = _mm_set_pd(ay.near, ax.near), far_xy = _mm_set_pd(ay.far, ax.far);
+    const __m128d offset_xy[4] = {near_xy, _mm_set_pd(ay.far, ax.near),
+                                  _mm_set_pd(ay.near, ax.far), far_xy};
+    const __m128d offset_z[2] = {_mm_set_sd(az.near), _mm_set_sd(az.far)};
+
+    // Weights: cn1, cn2 (near x, y), cn4, cn5 (far x, y), cn3, cn6 (z).
+    const __m128d cn_near = corner_weight2(near_xy), cn_far = corner_weight2(far_xy);
+    const __m128d cn_z = corner_weight2(_mm_set_pd(az.far, az.near));
+    // (cx * cy) * cz for the corners in order, two at a time (z near, z far).
+    const __m128d y_pair = _mm_unpacklo_pd(_mm_unpackhi_pd(cn_near, cn_near),
+                                           _mm_unpackhi_pd(cn_far, cn_far)); // (cn2, cn5)
+    const __m128d xy_near = _mm_mul_pd(_mm_unpacklo_pd(cn_near, cn_near), y_pair); // cn1*cn2, cn1*cn5
+    const __m128d xy_far = _mm_mul_pd(_mm_unpacklo_pd(cn_far, cn_far), y_pair);   // cn4*cn2, cn4*cn5
+    const __m128d weight[4] = {
+        round_to_float2(_mm_mul_pd(_mm_unpacklo_pd(xy_near, xy_near), cn_z)),
+        round_to_float2(_mm_mul_pd(_mm_unpackhi_pd(xy_near, xy_near), cn_z)),
+        round_to_float2(_mm_mul_pd(_mm_unpacklo_pd(xy_far, xy_far), cn_z)),
+        round_to_float2(_mm_mul_pd(_mm_unpackhi_pd(xy_far, xy_far), cn_z))};
+
+    const unsigned hx = perm(ax.cell), hk = perm(ax.cell + 1u);
+    const unsigned column[4] = {perm(hx + ay.cell), perm(hx + ay.cell + 1u), perm(hk + ay.cell),
+                                perm(hk + ay.cell + 1u)};
+    const unsigned z0 = az.cell + (unsigned)seed;
+
+    // The eight corners in their fixed order, each sum rounded to float.
+    __m128d v_xy = _mm_setzero_pd(), v_z = _mm_setzero_pd();
+#pragma GCC unroll 8
+    for (int c = 0; c < 8; c++) {
+        const double *g = &hashvectf_wide[4 * perm(column[c >> 1] + z0 + (unsigned)(c & 1))];
+        const __m128d w = (c & 1) ? _mm_unpackhi_pd(weight[c >> 1], weight[c >> 1])
+                                  : _mm_unpacklo_pd(weight[c >> 1], weight[c >> 1]);
+        const __m128d p_xy = _mm_mul_pd(_mm_mul_pd(_mm_load_pd(g), offset_xy[c >> 1]), w);
+        const __m128d p_z = _mm_mul_pd(_mm_mul_pd(_mm_load_pd(g + 2), offset_z[c & 1]), w);
+        v_xy = round_to_float2(_mm_add_pd(v_xy, p_xy));
+        v_z = round_to_float2(_mm_add_pd(v_z, p_z));
+    }
+    const __m128 xy = _mm_cvtpd_ps(v_xy);
+    _mm_storel_pi((__m64 *)vec, xy);
+    vec[2] = (float)_mm_cvtsd_f64(v_z);
 }
 
 namespace {
@@ -158,6 +224,12 @@ namespace {
 #define VECTOR_INLINE __attribute__((always_inline)) inline
 
 typedef double v4d __attribute__((vector_size(32)));
+typedef int64_t v4l __attribute__((vector_size(32)));
+#if defined(__clang__)
+#define SHUFFLE4(a, b, i, j, k, l) __builtin_shufflevector(a, b, i, j, k, l)
+#else
+#define SHUFFLE4(a, b, i, j, k, l) __builtin_shuffle(a, b, (v4l){i, j, k, l})
+#endif
 typedef float v4f __attribute__((vector_size(16)));
 typedef int32_t v4i __attribute__((vector_size(16)));
 
@@ -190,16 +262,15 @@ VECTOR_INLINE v4d load_row(unsigned offset)
 // x, y and z of the gradient rows at the four offsets, one lane each.
 VECTOR_INLINE void transpose_rows(const unsigned *offset, v4d &x, v4d &y, v4d &z)
 {
-    typedef int64_t v4l __attribute__((vector_size(32)));
     const v4d r0 = load_row(offset[0]), r1 = load_row(offset[1]);
     const v4d r2 = load_row(offset[2]), r3 = load_row(offset[3]);
-    const v4d t0 = __builtin_shuffle(r0, r1, (v4l){0, 4, 2, 6}); // x0 x1 z0 z1
-    const v4d t1 = __builtin_shuffle(r0, r1, (v4l){1, 5, 3, 7}); // y0 y1 .  .
-    const v4d t2 = __builtin_shuffle(r2, r3, (v4l){0, 4, 2, 6}); // x2 x3 z2 z3
-    const v4d t3 = __builtin_shuffle(r2, r3, (v4l){1, 5, 3, 7}); // y2 y3 .  .
-    x = __builtin_shuffle(t0, t2, (v4l){0, 1, 4, 5});
-    y = __builtin_shuffle(t1, t3, (v4l){0, 1, 4, 5});
-    z = __builtin_shuffle(t0, t2, (v4l){2, 3, 6, 7});
+    const v4d t0 = SHUFFLE4(r0, r1, 0, 4, 2, 6); // x0 x1 z0 z1
+    const v4d t1 = SHUFFLE4(r0, r1, 1, 5, 3, 7); // y0 y1 .  .
+    const v4d t2 = SHUFFLE4(r2, r3, 0, 4, 2, 6); // x2 x3 z2 z3
+    const v4d t3 = SHUFFLE4(r2, r3, 1, 5, 3, 7); // y2 y3 .  .
+    x = SHUFFLE4(t0, t2, 0, 1, 4, 5);
+    y = SHUFFLE4(t1, t3, 0, 1, 4, 5);
+    z = SHUFFLE4(t0, t2, 2, 3, 6, 7);
 }
 
 VECTOR_INLINE v4d near_weight4(v4d t)

@@ -13,7 +13,7 @@ extern const unsigned char hash[256];
 extern const float hashvectf[768];
 // The same table widened to double (exactly), four per vector (x, y, z, 0),
 // for the double products of turb.
-extern const double hashvectf_wide[1024];
+alignas(32) extern const double hashvectf_wide[1024];
 
 // Deepest turbulence the plug-ins allow ("Noise Depth" 6: seven octaves).
 constexpr int max_noise_depth = 6;

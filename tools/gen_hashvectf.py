@@ -190,7 +190,7 @@ def render(table):
     lines.append("#define AS_FLOATS(x, y, z) x, y, z,")
     lines.append("#define AS_PADDED(x, y, z) x, y, z, 0.0,")
     lines.append("const float hashvectf[768] = {HASHVECTF_ROWS(AS_FLOATS)};")
-    lines.append("const double hashvectf_wide[1024] = {HASHVECTF_ROWS(AS_PADDED)};")
+    lines.append("alignas(32) const double hashvectf_wide[1024] = {HASHVECTF_ROWS(AS_PADDED)};")
     return "\n".join(lines) + "\n"
 
 
