@@ -25,14 +25,7 @@ struct Plugin {
             return;
         auto getinfo = (void (*)(PluginInfo *))dlsym(handle, "plugin_getinfo");
         getinfo(&info);
-        block.resize(info.nvars);
-        for (int i = 0; i < info.nvars; i++) {
-            const VarStruct &v = info.varstr[i];
-            if (v.type == VT_FLOAT_NUMBER)
-                std::memcpy(&block[i], &v.def, 4);
-            else
-                block[i] = (int)v.def;
-        }
+        block = default_block(info);
     }
 };
 

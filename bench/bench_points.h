@@ -2,7 +2,10 @@
 // so that the benchmarks measure noise evaluation, not one cached cell.
 #pragma once
 
+#include "plugin_api.h"
+
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 struct BenchPoint {
@@ -23,4 +26,19 @@ inline const std::vector<BenchPoint> &bench_points()
         return p;
     }();
     return points;
+}
+
+// The parameter block a host builds from the widget defaults: floats as
+// floats, ints from the float default.
+inline std::vector<int> default_block(const PluginInfo &info)
+{
+    std::vector<int> block(info.nvars);
+    for (int i = 0; i < info.nvars; i++) {
+        const VarStruct &v = info.varstr[i];
+        if (v.type == VT_FLOAT_NUMBER)
+            std::memcpy(&block[i], &v.def, 4);
+        else
+            block[i] = (int)v.def;
+    }
+    return block;
 }

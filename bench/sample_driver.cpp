@@ -26,14 +26,7 @@ int main(int argc, char **argv)
     auto getinfo = (void (*)(PluginInfo *))dlsym(handle, "plugin_getinfo");
     PluginInfo info{};
     getinfo(&info);
-    std::vector<int> block(info.nvars);
-    for (int i = 0; i < info.nvars; i++) {
-        const VarStruct &v = info.varstr[i];
-        if (v.type == VT_FLOAT_NUMBER)
-            std::memcpy(&block[i], &v.def, 4);
-        else
-            block[i] = (int)v.def;
-    }
+    std::vector<int> block = default_block(info);
     const long samples = std::atol(argv[2]);
     const bool footprint = std::atoi(argv[3]) != 0;
     const int stype = std::atoi(argv[4]);

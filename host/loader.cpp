@@ -339,40 +339,42 @@ int Plugin::widget(const std::string &key) const
                     (list.empty() ? "none" : list));
 }
 
+namespace {
+// The plug-in gets its own copies of the vectors: they are its to read.
+struct SampleVectors {
+    float p[3], x[3], y[3];
+    bool footprint;
+
+    SampleVectors(const float *texvec, const float *dxt, const float *dyt) : footprint(dxt)
+    {
+        std::memcpy(p, texvec, sizeof p);
+        if (footprint) {
+            std::memcpy(x, dxt, sizeof x);
+            std::memcpy(y, dyt, sizeof y);
+        }
+    }
+    float *dx() { return footprint ? x : nullptr; }
+    float *dy() { return footprint ? y : nullptr; }
+};
+} // namespace
+
 int Plugin::sample(int stype, const ParamBlock &block, const float texvec[3], const float *dxt,
                    const float *dyt, float out[8]) const
 {
     if (!doit_r_)
         return sample_shared(stype, block, texvec, dxt, dyt, out);
-    // The plug-in gets its own copies of the vectors: they are its to read.
-    float p[3] = {texvec[0], texvec[1], texvec[2]};
-    float dx[3], dy[3];
-    float *dxp = nullptr, *dyp = nullptr;
-    if (dxt) {
-        std::memcpy(dx, dxt, sizeof dx);
-        std::memcpy(dy, dyt, sizeof dy);
-        dxp = dx;
-        dyp = dy;
-    }
+    SampleVectors v(texvec, dxt, dyt);
     for (int i = 0; i < 8; i++)
         out[i] = 0.0f;
-    return doit_r_(stype, const_cast<void *>(block.data()), p, dxp, dyp, out);
+    return doit_r_(stype, const_cast<void *>(block.data()), v.p, v.dx(), v.dy(), out);
 }
 
 int Plugin::sample_shared(int stype, const ParamBlock &block, const float texvec[3],
                           const float *dxt, const float *dyt, float out[8]) const
 {
-    float p[3] = {texvec[0], texvec[1], texvec[2]};
-    float dx[3], dy[3];
-    float *dxp = nullptr, *dyp = nullptr;
-    if (dxt) {
-        std::memcpy(dx, dxt, sizeof dx);
-        std::memcpy(dy, dyt, sizeof dy);
-        dxp = dx;
-        dyp = dy;
-    }
+    SampleVectors v(texvec, dxt, dyt);
     std::lock_guard<std::mutex> hold(shared_result_lock);
-    int r = info_.tex_doit(stype, const_cast<void *>(block.data()), p, dxp, dyp);
+    int r = info_.tex_doit(stype, const_cast<void *>(block.data()), v.p, v.dx(), v.dy());
     std::memcpy(out, info_.result, 8 * sizeof(float));
     return r;
 }

@@ -87,6 +87,25 @@ std::string option_value(Args &a, const std::string &opt, const std::string &inl
     return a.items[a.at++];
 }
 
+// The next command-line word read as an option: "--name=value" carries its
+// value inline, otherwise value() takes the word that follows.
+struct Option {
+    Args &a;
+    std::string arg, opt, inline_value;
+    bool has_inline = false;
+
+    explicit Option(Args &args) : a(args), arg(args.items[args.at++]), opt(arg)
+    {
+        const size_t eq = arg.find('=');
+        if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            opt = arg.substr(0, eq);
+            inline_value = arg.substr(eq + 1);
+            has_inline = true;
+        }
+    }
+    std::string value() { return option_value(a, opt, inline_value, has_inline); }
+};
+
 double parse_number(const std::string &opt, const std::string &s)
 {
     char *end = nullptr;
@@ -200,16 +219,10 @@ int cmd_info(Args &a)
 {
     std::string plugin_arg, dir;
     while (!a.done()) {
-        std::string arg = a.items[a.at++];
-        std::string opt = arg, inline_value;
-        bool has_inline = false;
-        if (arg.rfind("--", 0) == 0 && arg.find('=') != std::string::npos) {
-            opt = arg.substr(0, arg.find('='));
-            inline_value = arg.substr(arg.find('=') + 1);
-            has_inline = true;
-        }
+        Option next(a);
+        const std::string &arg = next.arg, &opt = next.opt;
         if (opt == "--plugin-dir")
-            dir = option_value(a, opt, inline_value, has_inline);
+            dir = next.value();
         else if (!arg.empty() && arg[0] == '-')
             throw UsageError("unknown option \"" + arg + "\" for info (see texhost --help)");
         else if (plugin_arg.empty())
@@ -314,15 +327,9 @@ int cmd_render(Args &a)
     int bits = 8;
     bool list = false, quiet = false;
     while (!a.done()) {
-        std::string arg = a.items[a.at++];
-        std::string opt = arg, iv;
-        bool hi = false;
-        if (arg.rfind("--", 0) == 0 && arg.find('=') != std::string::npos) {
-            opt = arg.substr(0, arg.find('='));
-            iv = arg.substr(arg.find('=') + 1);
-            hi = true;
-        }
-        auto value = [&]() { return option_value(a, opt, iv, hi); };
+        Option next(a);
+        const std::string &arg = next.arg, &opt = next.opt;
+        auto value = [&]() { return next.value(); };
         if (opt == "-o" || opt == "--output")
             output = value();
         else if (opt == "--size")
@@ -341,11 +348,11 @@ int cmd_render(Args &a)
             params_in = value();
         else if (opt == "--save-params")
             params_out = value();
-        else if (opt == "--list" && !hi)
+        else if (opt == "--list" && !next.has_inline)
             list = true;
         else if (opt == "--shape")
             view.shape = parse_shape(value());
-        else if (opt == "--footprint" && !hi)
+        else if (opt == "--footprint" && !next.has_inline)
             view.footprint = true;
         else if (opt == "--relief") {
             view.relief = parse_number(opt, value());
@@ -362,9 +369,9 @@ int cmd_render(Args &a)
             normal_map = value();
         else if (opt == "--threads")
             ro.threads = parse_count(opt, value(), 1, 1024);
-        else if (opt == "--host-entry" && !hi)
+        else if (opt == "--host-entry" && !next.has_inline)
             ro.host_entry = true;
-        else if (opt == "--quiet" && !hi)
+        else if (opt == "--quiet" && !next.has_inline)
             quiet = true;
         else if (opt == "--plugin-dir")
             dir = value();
@@ -449,15 +456,9 @@ int cmd_gallery(Args &a)
     std::string dir;
     bool quiet = false;
     while (!a.done()) {
-        std::string arg = a.items[a.at++];
-        std::string opt = arg, iv;
-        bool hi = false;
-        if (arg.rfind("--", 0) == 0 && arg.find('=') != std::string::npos) {
-            opt = arg.substr(0, arg.find('='));
-            iv = arg.substr(arg.find('=') + 1);
-            hi = true;
-        }
-        auto value = [&]() { return option_value(a, opt, iv, hi); };
+        Option next(a);
+        const std::string &arg = next.arg, &opt = next.opt;
+        auto value = [&]() { return next.value(); };
         if (opt == "--size")
             o.size = parse_count(opt, value(), 8, 2048);
         else if (opt == "--extent") {
@@ -470,7 +471,7 @@ int cmd_gallery(Args &a)
             o.shape = parse_shape(value());
         else if (opt == "--plugin-dir")
             dir = value();
-        else if (opt == "--quiet" && !hi)
+        else if (opt == "--quiet" && !next.has_inline)
             quiet = true;
         else if (!arg.empty() && arg[0] == '-')
             throw UsageError("unknown option \"" + arg + "\" for gallery (see texhost --help)");
