@@ -82,9 +82,7 @@ namespace {
 void BM_turb_batched_8(benchmark::State &state)
 {
     const auto &pts = bench_points();
-    float size[8], x[8], y[8], z[8], vec[8][3];
-    for (int l = 0; l < 8; l++)
-        size[l] = kNoiseSize;
+    float x[8], y[8], z[8], vec[8][3];
     size_t i = 0;
     for (auto _ : state) {
         for (int l = 0; l < 8; l++) {
@@ -94,7 +92,7 @@ void BM_turb_batched_8(benchmark::State &state)
             z[l] = p.z;
         }
         i += 8;
-        turb_batch(8, size, x, y, z, vec, 0);
+        turb_batch(8, kNoiseSize, x, y, z, vec, 0);
         benchmark::DoNotOptimize(vec);
     }
     state.SetItemsProcessed(state.iterations() * 8);

@@ -28,6 +28,7 @@
 #include "vector.h"
 
 #include <cmath>
+#include <type_traits>
 
 // How the footprint size up to which the bump keeps full strength is chosen.
 enum class GoodOsaRule {
@@ -122,17 +123,22 @@ inline void evaluate_points(int stype, const typename T::Cast &c, const SamplePo
     for (int i = 0; i < p.count; i++)
         value[i] = T::sample(stype, &c, p.x[i], p.y[i], p.z[i], normal, &color[i]);
 #else
-    float tx[max_sample_points], ty[max_sample_points], tz[max_sample_points];
     float turbulence[max_sample_points][3];
-    for (int i = 0; i < p.count; i++) {
-        float at[3];
-        T::turbulence_point(stype, &c, p.x[i], p.y[i], p.z[i], at);
-        tx[i] = at[0];
-        ty[i] = at[1];
-        tz[i] = at[2];
+    if constexpr (std::is_base_of<TurbulenceAtSamplePoint, T>::value) {
+        point_turbulance_batch(c.noise_size, c.falloff, c.hard_noise, p.count, p.x, p.y, p.z,
+                               turbulence, c.depth, c.seed);
+    } else {
+        float tx[max_sample_points], ty[max_sample_points], tz[max_sample_points];
+        for (int i = 0; i < p.count; i++) {
+            float at[3];
+            T::turbulence_point(stype, &c, p.x[i], p.y[i], p.z[i], at);
+            tx[i] = at[0];
+            ty[i] = at[1];
+            tz[i] = at[2];
+        }
+        point_turbulance_batch(c.noise_size, c.falloff, c.hard_noise, p.count, tx, ty, tz,
+                               turbulence, c.depth, c.seed);
     }
-    point_turbulance_batch(c.noise_size, c.falloff, c.hard_noise, p.count, tx, ty, tz, turbulence,
-                           c.depth, c.seed);
     for (int i = 0; i < p.count; i++)
         value[i] = T::finish(stype, &c, p.x[i], p.y[i], p.z[i], turbulence[i], normal, &color[i]);
 #endif

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <emmintrin.h>
+#include <immintrin.h>
 #include <cstring>
 
 const unsigned char hash[256] = {
@@ -74,17 +75,16 @@ inline float far_weight(float t)
 inline float product(float a, float b, float c) { return (float)((double)a * b * c); }
 
 // N independent noise evaluations side by side, one per lane, each with its
-// own cell size and point. Every lane performs exactly the operations of
+// own point, all with one cell size (not zero). Every lane performs exactly the operations of
 // turb_reference, so the bits are the same; working on several lanes at once
 // lets the float rounding chains of independent evaluations overlap.
 template <int N>
-void turb_lanes(const float *size, const float *xc, const float *yc, const float *zc,
-                float (*vec)[3], int seed)
+void turb_lanes(float size, const float *xc, const float *yc, const float *zc, float (*vec)[3],
+                int seed)
 {
     Axis ax[N], ay[N], az[N];
+    const double s = size;
     for (int l = 0; l < N; l++) {
-        // A zero size gives the zero vector; compute the lane with size 1 and drop it.
-        const double s = size[l] == 0.0f ? 1.0 : (double)size[l];
         ax[l] = split_axis((float)((xc[l] + 1.0) / s));
         ay[l] = split_axis((float)((yc[l] + 1.0) / s));
         az[l] = split_axis((float)((zc[l] + 1.0) / s));
@@ -133,10 +133,9 @@ void turb_lanes(const float *size, const float *xc, const float *yc, const float
         }
     }
     for (int l = 0; l < N; l++) {
-        const bool zero = size[l] == 0.0f;
-        vec[l][0] = zero ? 0.0f : v0[l];
-        vec[l][1] = zero ? 0.0f : v1[l];
-        vec[l][2] = zero ? 0.0f : v2[l];
+        vec[l][0] = v0[l];
+        vec[l][1] = v1[l];
+        vec[l][2] = v2[l];
     }
 }
 
@@ -233,130 +232,48 @@ typedef int64_t v4l __attribute__((vector_size(32)));
 typedef float v4f __attribute__((vector_size(16)));
 typedef int32_t v4i __attribute__((vector_size(16)));
 
-VECTOR_INLINE v4d widen(v4f v) { return __builtin_convertvector(v, v4d); }
-VECTOR_INLINE v4f narrow(v4d v) { return __builtin_convertvector(v, v4f); }
-// The value a float variable would hold, kept in double.
-VECTOR_INLINE v4d round_to_float(v4d v) { return widen(narrow(v)); }
+namespace portable {
+#define WIDEN(v) __builtin_convertvector(v, v4d)
+#define NARROW(v) __builtin_convertvector(v, v4f)
+#include "noise_lanes.inc"
+#undef WIDEN
+#undef NARROW
+} // namespace portable
 
-// Cells and offsets of one axis for four lanes; false when a lane lies
-// outside int range (or is NaN), which the lane-by-lane path then handles.
-VECTOR_INLINE bool split_axis4(v4f v, v4i &cell, v4d &near, v4d &far)
-{
-    const v4i ok = (v >= -2147483648.0f) & (v < 2147483648.0f);
-    if (!(ok[0] & ok[1] & ok[2] & ok[3]))
-        return false;
-    cell = __builtin_convertvector(v, v4i); // truncation
-    cell += __builtin_convertvector(cell, v4f) > v; // -1 where truncation went up
-    near = round_to_float(widen(v) - __builtin_convertvector(cell, v4d));
-    far = round_to_float(near - 1.0);
-    return true;
-}
-
-VECTOR_INLINE v4d load_row(unsigned offset)
-{
-    v4d r;
-    __builtin_memcpy(&r, hashvectf_wide + offset, sizeof r);
-    return r;
-}
-
-// x, y and z of the gradient rows at the four offsets, one lane each.
-VECTOR_INLINE void transpose_rows(const unsigned *offset, v4d &x, v4d &y, v4d &z)
-{
-    const v4d r0 = load_row(offset[0]), r1 = load_row(offset[1]);
-    const v4d r2 = load_row(offset[2]), r3 = load_row(offset[3]);
-    const v4d t0 = SHUFFLE4(r0, r1, 0, 4, 2, 6); // x0 x1 z0 z1
-    const v4d t1 = SHUFFLE4(r0, r1, 1, 5, 3, 7); // y0 y1 .  .
-    const v4d t2 = SHUFFLE4(r2, r3, 0, 4, 2, 6); // x2 x3 z2 z3
-    const v4d t3 = SHUFFLE4(r2, r3, 1, 5, 3, 7); // y2 y3 .  .
-    x = SHUFFLE4(t0, t2, 0, 1, 4, 5);
-    y = SHUFFLE4(t1, t3, 0, 1, 4, 5);
-    z = SHUFFLE4(t0, t2, 2, 3, 6, 7);
-}
-
-VECTOR_INLINE v4d near_weight4(v4d t)
-{
-    const v4d t2 = round_to_float(t * t);
-    return round_to_float(1.0 - 3.0 * t2 + 2.0 * t2 * t);
-}
-
-VECTOR_INLINE v4d far_weight4(v4d t)
-{
-    const v4d t2 = round_to_float(t * t);
-    return round_to_float(1.0 - 3.0 * t2 - 2.0 * t2 * t);
-}
-
-// Four evaluations of turb in vector lanes, the operations of turb_reference
-// lane by lane. Returns false, writing nothing, if a scaled coordinate lies
-// outside int range.
-VECTOR_INLINE bool turb_vector4(const float *size, const float *xc, const float *yc, const float *zc,
-                         float (*vec)[3], int seed)
-{
-    const v4f sz = {size[0], size[1], size[2], size[3]};
-    const v4i zero_size = sz == 0.0f;
-    const v4d s = widen(zero_size ? (v4f){1.0f, 1.0f, 1.0f, 1.0f} : sz);
-    const v4d x = widen((v4f){xc[0], xc[1], xc[2], xc[3]});
-    const v4d y = widen((v4f){yc[0], yc[1], yc[2], yc[3]});
-    const v4d z = widen((v4f){zc[0], zc[1], zc[2], zc[3]});
-    v4i ix, iy, iz;
-    v4d ox, oy, oz, jx, jy, jz;
-    if (!split_axis4(narrow((x + 1.0) / s), ix, ox, jx) ||
-        !split_axis4(narrow((y + 1.0) / s), iy, oy, jy) ||
-        !split_axis4(narrow((z + 1.0) / s), iz, oz, jz))
-        return false;
-
-    const v4d cn1 = near_weight4(ox), cn2 = near_weight4(oy), cn3 = near_weight4(oz);
-    const v4d cn4 = far_weight4(jx), cn5 = far_weight4(jy), cn6 = far_weight4(jz);
-    const v4d xy[4] = {cn1 * cn2, cn1 * cn5, cn4 * cn2, cn4 * cn5};
-    v4d weight[8];
-    for (int k = 0; k < 4; k++) {
-        weight[2 * k] = round_to_float(xy[k] * cn3);
-        weight[2 * k + 1] = round_to_float(xy[k] * cn6);
-    }
-
-    unsigned gradient[8][4];
-    for (int l = 0; l < 4; l++) {
-        const unsigned cx = (unsigned)ix[l], cy = (unsigned)iy[l];
-        const unsigned hx = perm(cx), hk = perm(cx + 1u);
-        const unsigned column[4] = {perm(hx + cy), perm(hx + cy + 1u), perm(hk + cy),
-                                    perm(hk + cy + 1u)};
-        const unsigned z0 = (unsigned)iz[l] + (unsigned)seed;
-        for (int c = 0; c < 8; c++)
-            gradient[c][l] = 4 * perm(column[c >> 1] + z0 + (unsigned)(c & 1));
-    }
-
-    v4d v0 = {0, 0, 0, 0}, v1 = v0, v2 = v0;
-#pragma GCC unroll 8
-    for (int c = 0; c < 8; c++) {
-        // Each lane's gradient is one row (x, y, z, 0) of the padded table;
-        // transposing the four rows gives the x, y and z of all lanes.
-        v4d gx, gy, gz;
-        transpose_rows(gradient[c], gx, gy, gz);
-        v0 = round_to_float(v0 + gx * ((c & 4) ? jx : ox) * weight[c]);
-        v1 = round_to_float(v1 + gy * ((c & 2) ? jy : oy) * weight[c]);
-        v2 = round_to_float(v2 + gz * ((c & 1) ? jz : oz) * weight[c]);
-    }
-    const v4f r0 = narrow(v0), r1 = narrow(v1), r2 = narrow(v2);
-    for (int l = 0; l < 4; l++) {
-        vec[l][0] = zero_size[l] ? 0.0f : r0[l];
-        vec[l][1] = zero_size[l] ? 0.0f : r1[l];
-        vec[l][2] = zero_size[l] ? 0.0f : r2[l];
-    }
-    return true;
-}
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+// The same code compiled for AVX2, where each conversion of four lanes is
+// one instruction (the generic form splits it in halves through memory).
+#pragma GCC push_options
+#pragma GCC target("avx2")
+namespace avx2 {
+#define WIDEN(v) ((v4d)_mm256_cvtps_pd((__m128)(v)))
+#define NARROW(v) ((v4f)_mm256_cvtpd_ps((__m256d)(v)))
+#include "noise_lanes.inc"
+#undef WIDEN
+#undef NARROW
+} // namespace avx2
+#pragma GCC pop_options
+#define HAVE_AVX2_LANES 1
+#endif
 
 } // namespace
 
-__attribute__((target_clones("avx2", "default"))) void turb_batch(int n, const float *size,
-                                                                  const float *x, const float *y,
-                                                                  const float *z, float (*vec)[3],
-                                                                  int seed)
+void turb_batch(int n, float size, const float *x, const float *y, const float *z,
+                float (*vec)[3], int seed)
 {
-    int i = 0;
-    for (; i + 4 <= n; i += 4)
-        if (!turb_vector4(size + i, x + i, y + i, z + i, vec + i, seed))
-            turb_lanes<4>(size + i, x + i, y + i, z + i, vec + i, seed);
-    for (; i < n; i++)
-        turb_lanes<1>(size + i, x + i, y + i, z + i, vec + i, seed);
+    if (size == 0.0f) {
+        for (int i = 0; i < n; i++)
+            vec[i][0] = vec[i][1] = vec[i][2] = 0.0f;
+        return;
+    }
+#ifdef HAVE_AVX2_LANES
+    static const bool use_avx2 = __builtin_cpu_supports("avx2");
+    if (use_avx2) {
+        avx2::turb_batch_lanes(n, size, x, y, z, vec, seed);
+        return;
+    }
+#endif
+    portable::turb_batch_lanes(n, size, x, y, z, vec, seed);
 }
 
 namespace {
@@ -430,23 +347,16 @@ void point_turbulance_batch(float noise_size, float falloff, int hard, int n, co
         falloff = 0.61f;
     }
 
-    // Every (octave, point) pair is an independent turb: one batch for all.
-    constexpr int max_lanes = max_turbulence_batch * (max_noise_depth + 1);
-    float ls[max_lanes], lx[max_lanes], ly[max_lanes], lz[max_lanes], lv[max_lanes][3];
+    // Every (octave, point) pair is an independent turb: a batch per octave.
+    float lv[max_noise_depth + 1][max_turbulence_batch][3];
     for (int k = 0; k < octaves; k++)
-        for (int i = 0; i < n; i++) {
-            ls[k * n + i] = size[k];
-            lx[k * n + i] = x[i];
-            ly[k * n + i] = y[i];
-            lz[k * n + i] = z[i];
-        }
-    turb_batch(octaves * n, ls, lx, ly, lz, lv, seed);
+        turb_batch(n, size[k], x, y, z, lv[k], seed);
 
     // Sum each point's octaves in order, exactly as recursive_turb does.
     for (int i = 0; i < n; i++) {
         float v0 = 0.0f, v1 = 0.0f, v2 = 0.0f, div = 0.0f;
         for (int k = 0; k < octaves; k++) {
-            float *t = lv[k * n + i];
+            float *t = lv[k][i];
             if (hard)
                 hard_fold(t);
             const float w = weight[k];

@@ -23,9 +23,9 @@ constexpr int max_noise_depth = 6;
 // its own axis's share of the gradient products. Size 0 gives zero.
 void turb(float noisesize, float xc, float yc, float zc, float *vec, int seed);
 
-// n independent turb evaluations, lane i with size[i] at (x[i], y[i], z[i]),
-// all with one seed; the same bits as n calls of turb, in less time.
-void turb_batch(int n, const float *size, const float *x, const float *y, const float *z,
+// n independent turb evaluations at (x[i], y[i], z[i]), all with one cell
+// size and seed; the same bits as n calls of turb, in less time.
+void turb_batch(int n, float size, const float *x, const float *y, const float *z,
                 float (*vec)[3], int seed);
 
 // The same noise computed one axis and one corner at a time; turb must give
