@@ -69,8 +69,6 @@ inline float bevel_profile(int method, float d, float sw, float bw, float sm)
 
 } // namespace
 
-// The brick pattern at one point. Returns the pattern value in [0, 1] and
-// writes the brick's shaded value to *color on every call.
 // The point where the turbulence is taken: the scaled axis (z in "3D", y in
 // "2D", where z drops out) divided by "Z Size", then everything offset.
 static void lattice_point(int stype, const Cast *cast, float x, float y, float z, float *at)
@@ -87,8 +85,10 @@ static void lattice_point(int stype, const Cast *cast, float x, float y, float z
     at[2] = (float)(z + lattice_offset);
 }
 
-// `turbulence` is the turbulence at the lattice point when the caller has
-// already taken it, or null to take it here.
+// The brick pattern at one point. Returns the pattern value in [0, 1] and
+// writes the brick's shaded value to *color on every call. `turbulence` is
+// the turbulence at the lattice point when the caller has already taken it,
+// or null to take it here.
 static float brick_value(int stype, const Cast *cast, float x, float y, float z,
                          const float *turbulence, float *color)
 {
