@@ -14,6 +14,17 @@
 
 namespace texhost {
 
+std::string trim(const std::string &s)
+{
+    size_t b = 0, e = s.size();
+    while (b < e && std::isspace((unsigned char)s[b]))
+        b++;
+    while (e > b && std::isspace((unsigned char)s[e - 1]))
+        e--;
+    return s.substr(b, e - b);
+}
+
+
 namespace {
 
 // Calls through plugin_tex_doit share the plug-in's one `result` array, and
@@ -40,16 +51,6 @@ std::string lower(std::string s)
     for (char &c : s)
         c = (char)std::tolower((unsigned char)c);
     return s;
-}
-
-std::string trim(const std::string &s)
-{
-    size_t b = 0, e = s.size();
-    while (b < e && std::isspace((unsigned char)s[b]))
-        b++;
-    while (e > b && std::isspace((unsigned char)s[e - 1]))
-        e--;
-    return s.substr(b, e - b);
 }
 
 bool all_digits(const std::string &s)

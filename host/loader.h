@@ -14,6 +14,9 @@
 
 namespace texhost {
 
+// The text without leading and trailing white space.
+std::string trim(const std::string &s);
+
 // Input the host cannot use. The message is a single line meant for the user.
 class HostError : public std::runtime_error {
 public:

@@ -15,16 +15,6 @@ namespace texhost {
 
 namespace {
 
-std::string trim(const std::string &s)
-{
-    size_t b = 0, e = s.size();
-    while (b < e && std::isspace((unsigned char)s[b]))
-        b++;
-    while (e > b && std::isspace((unsigned char)s[e - 1]))
-        e--;
-    return s.substr(b, e - b);
-}
-
 // An int slot's default from the table's float: truncated like a C cast, but
 // a NaN or a value beyond the int range gives 0 or the nearest int instead of
 // undefined behaviour.
