@@ -8,7 +8,8 @@ inline float map_range_unclipped(float res, float map_max, float map_min)
 {
     float max = map_max, min = map_min;
     if (max <= min) {
-        max = (float)((max + min) * 0.05);
+        // The sum is formed in double: in float it would round first.
+        max = (float)(((double)max + min) * 0.05);
         min = (float)(max - 0.01);
     }
     if (res < min)

@@ -88,6 +88,20 @@ TEST(MapRange, EmptyOrInvertedRangeCollapsesNearTheMean)
     EXPECT_EQ(map_range(-0.5f, 0.0f, 0.0f), 0.0f);
 }
 
+TEST(MapRange, CollapsedLimitsSumInDouble)
+{
+    // 0.5f + 0.54f is not a float: summed in float, the collapsed max would be
+    // one step lower (0x1.a9fbe6p-5), and this raw value would sit on it and map to 1.
+    const float max = (float)((0.5 + (double)0.54f) * 0.05);
+    ASSERT_EQ(max, 0x1.a9fbe8p-5f);
+    const float min = (float)(max - 0.01);
+    const float raw = 0x1.a9fbe6p-5f;
+    const float expected = (float)(((double)raw - min) / ((double)max - min));
+    EXPECT_LT(expected, 1.0f);
+    EXPECT_EQ(map_range(raw, 0.5f, 0.54f), expected);
+    EXPECT_EQ(map_range_unclipped(raw, 0.5f, 0.54f), expected);
+}
+
 TEST(MapRange, NotANumberNeverEscapes)
 {
     const float nan = std::numeric_limits<float>::quiet_NaN();
