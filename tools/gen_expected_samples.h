@@ -154,6 +154,14 @@ inline std::vector<Sample> sample_set(const PluginInfo &info)
     set_own(info, own_low, 0.2, false);
     blocks.push_back({"own-low", own_low});
 
+    // An inverted range whose limits' sum is not a float: it collapses to
+    // about [0.042, 0.052], where hard noise puts many raw values.
+    auto collapsed = base;
+    set_slot(info, collapsed, 4, 1);
+    set_slot(info, collapsed, 10, 0.5);
+    set_slot(info, collapsed, 11, 0.54);
+    blocks.push_back({"collapsed", collapsed});
+
     const float points[][3] = {
         {0.1f, 0.2f, 0.3f}, {-1.7f, 4.2f, 0.9f}, {12.5f, -3.25f, -7.0f}, {-0.45f, -0.8f, 2.6f}};
     struct Footprint {
