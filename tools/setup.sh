@@ -3,8 +3,17 @@
 # Only missing packages are fetched, so a prepared machine starts at once.
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libpng-dev libbenchmark-dev
-          clang libclang-rt-14-dev)
+packages=(
+    # the build, the unit tests and the fuzzers
+    cmake g++ make pkg-config libgtest-dev libgmock-dev libpng-dev libbenchmark-dev
+    clang libclang-rt-14-dev
+    # float images for exact bakes
+    libopenexr-dev
+    # the preview server, and a real browser to test its page
+    libcpp-httplib-dev chromium chromium-driver python3-selenium
+    # the Python module, against Debian's interpreter and NumPy
+    python3-dev pybind11-dev python3-numpy python3-pytest
+)
 missing=()
 for p in "${packages[@]}"; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
