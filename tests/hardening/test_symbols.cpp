@@ -33,40 +33,59 @@ std::string c_string(const std::vector<char> &file, uint64_t offset)
     return std::string(s, strnlen(s, file.size() - offset));
 }
 
-// Reads .dynsym and .dynamic of a 64-bit little-endian ELF shared object.
-DynamicInfo read_dynamic(const std::string &path)
+// The record types of one ELF class.
+struct Elf64 {
+    using Ehdr = Elf64_Ehdr;
+    using Shdr = Elf64_Shdr;
+    using Sym = Elf64_Sym;
+    using Dyn = Elf64_Dyn;
+};
+struct Elf32 {
+    using Ehdr = Elf32_Ehdr;
+    using Shdr = Elf32_Shdr;
+    using Sym = Elf32_Sym;
+    using Dyn = Elf32_Dyn;
+};
+
+// Reads .dynsym and .dynamic of a little-endian ELF shared object whose
+// header has been checked to be of class E.
+template <class E> DynamicInfo read_dynamic_of_class(const std::vector<char> &f)
 {
+    using Ehdr = typename E::Ehdr;
+    using Shdr = typename E::Shdr;
+    using Sym = typename E::Sym;
+    using Dyn = typename E::Dyn;
     DynamicInfo d;
-    std::ifstream in(path, std::ios::binary);
-    std::vector<char> f((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (f.size() < sizeof(Elf64_Ehdr) || std::memcmp(f.data(), ELFMAG, SELFMAG) != 0 ||
-        f[EI_CLASS] != ELFCLASS64 || f[EI_DATA] != ELFDATA2LSB) {
-        d.error = "not a 64-bit little-endian ELF file";
+    if (f.size() < sizeof(Ehdr)) {
+        d.error = "truncated ELF header";
         return d;
     }
-    Elf64_Ehdr eh;
+    Ehdr eh;
     std::memcpy(&eh, f.data(), sizeof eh);
-    if (eh.e_type != ET_DYN || eh.e_shentsize != sizeof(Elf64_Shdr) ||
-        eh.e_shoff + (uint64_t)eh.e_shnum * sizeof(Elf64_Shdr) > f.size()) {
+    if (eh.e_type != ET_DYN || eh.e_shentsize != sizeof(Shdr) ||
+        eh.e_shoff + (uint64_t)eh.e_shnum * sizeof(Shdr) > f.size()) {
         d.error = "not a shared object with a section table";
         return d;
     }
-    std::vector<Elf64_Shdr> sh(eh.e_shnum);
-    std::memcpy(sh.data(), f.data() + eh.e_shoff, eh.e_shnum * sizeof(Elf64_Shdr));
-    auto in_file = [&](const Elf64_Shdr &s) { return s.sh_offset + s.sh_size <= f.size(); };
+    std::vector<Shdr> sh(eh.e_shnum);
+    std::memcpy(sh.data(), f.data() + eh.e_shoff, eh.e_shnum * sizeof(Shdr));
+    auto in_file = [&](const Shdr &s) { return s.sh_offset + s.sh_size <= f.size(); };
 
     bool saw_dynsym = false, saw_dynamic = false;
-    for (const Elf64_Shdr &s : sh) {
+    for (const Shdr &s : sh) {
         if (s.sh_type == SHT_DYNSYM && in_file(s) && s.sh_link < sh.size()) {
             saw_dynsym = true;
-            const Elf64_Shdr &strtab = sh[s.sh_link];
-            for (uint64_t off = sizeof(Elf64_Sym); off + sizeof(Elf64_Sym) <= s.sh_size;
-                 off += sizeof(Elf64_Sym)) {
-                Elf64_Sym sym;
+            const Shdr &strtab = sh[s.sh_link];
+            for (uint64_t off = sizeof(Sym); off + sizeof(Sym) <= s.sh_size;
+                 off += sizeof(Sym)) {
+                Sym sym;
                 std::memcpy(&sym, f.data() + s.sh_offset + off, sizeof sym);
-                if (sym.st_shndx == SHN_UNDEF)
+                // Local symbols are not exported (the aarch64 linker lists
+                // section symbols here).
+                if (sym.st_shndx == SHN_UNDEF || ELF64_ST_BIND(sym.st_info) == STB_LOCAL)
                     continue;
                 std::string name = c_string(f, strtab.sh_offset + sym.st_name);
+                // st_info and st_other hold the same fields in both classes.
                 d.defined[name] = {(unsigned char)ELF64_ST_TYPE(sym.st_info),
                                    (unsigned char)ELF64_ST_BIND(sym.st_info),
                                    (unsigned char)ELF64_ST_VISIBILITY(sym.st_other),
@@ -75,9 +94,9 @@ DynamicInfo read_dynamic(const std::string &path)
         }
         if (s.sh_type == SHT_DYNAMIC && in_file(s) && s.sh_link < sh.size()) {
             saw_dynamic = true;
-            const Elf64_Shdr &strtab = sh[s.sh_link];
-            for (uint64_t off = 0; off + sizeof(Elf64_Dyn) <= s.sh_size; off += sizeof(Elf64_Dyn)) {
-                Elf64_Dyn dyn;
+            const Shdr &strtab = sh[s.sh_link];
+            for (uint64_t off = 0; off + sizeof(Dyn) <= s.sh_size; off += sizeof(Dyn)) {
+                Dyn dyn;
                 std::memcpy(&dyn, f.data() + s.sh_offset + off, sizeof dyn);
                 if (dyn.d_tag == DT_NULL)
                     break;
@@ -88,6 +107,26 @@ DynamicInfo read_dynamic(const std::string &path)
     }
     if (!saw_dynsym || !saw_dynamic)
         d.error = "no dynamic symbol table or no dynamic section";
+    return d;
+}
+
+// The build's own word size: 64-bit targets and 32-bit ones (i386) alike.
+DynamicInfo read_dynamic(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> f((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (f.size() <= EI_DATA || std::memcmp(f.data(), ELFMAG, SELFMAG) != 0 ||
+        f[EI_DATA] != ELFDATA2LSB) {
+        DynamicInfo d;
+        d.error = "not a little-endian ELF file";
+        return d;
+    }
+    if (f[EI_CLASS] == ELFCLASS64)
+        return read_dynamic_of_class<Elf64>(f);
+    if (f[EI_CLASS] == ELFCLASS32)
+        return read_dynamic_of_class<Elf32>(f);
+    DynamicInfo d;
+    d.error = "unknown ELF class";
     return d;
 }
 
