@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# Builds everything for another processor or with another compiler and runs
+# the whole test suite there, the pinned expected samples (both entries)
+# included, so that every target is seen to give the same bits:
+#
+#   aarch64  64-bit Arm: Debian's cross compiler and the arm64 multiarch
+#            libraries, tests run under qemu-user            -> build-aarch64/
+#   i386     32-bit x86: the build machine's g++ in -m32 mode with SSE2
+#            arithmetic and the i386 multiarch libraries      -> build-i386/
+#   clang    the build machine's clang++                     -> build-clang/
+#
+# The plug-ins land in <build>/plugins/. Whatever is missing is installed
+# from Debian's packages first (needs root or sudo).
+#
+# Usage: tools/cross-check.sh TARGET [ctest arguments...]
+#   tools/cross-check.sh aarch64                      every test
+#   tools/cross-check.sh aarch64 -R ExpectedSamples   only the pinned samples
+# Environment: CROSS_CHECK_JOBS (build and test parallelism, default nproc).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+usage() { echo "usage: $0 aarch64|i386|clang [ctest arguments...]" >&2; exit 2; }
+[ $# -ge 1 ] || usage
+target=$1
+shift
+jobs=${CROSS_CHECK_JOBS:-$(nproc)}
+
+sudo_cmd=""
+[ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
+
+# install_packages [--arch ARCH] PACKAGE...: the missing ones, for the build
+# machine or, through multiarch, for ARCH.
+install_packages() {
+    local arch="" missing=() update=0
+    if [ "$1" = "--arch" ]; then
+        arch=$2
+        shift 2
+        if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+            echo "adding the $arch architecture to dpkg"
+            $sudo_cmd dpkg --add-architecture "$arch"
+            update=1
+        fi
+    fi
+    for p in "$@"; do
+        local name=$p${arch:+:$arch}
+        dpkg -s "$name" >/dev/null 2>&1 || missing+=("$name")
+    done
+    [ ${#missing[@]} -gt 0 ] || [ $update -eq 1 ] || return 0
+    $sudo_cmd apt-get update -qq
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "installing: ${missing[*]}"
+        DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}" >/dev/null
+    fi
+}
+
+# The libraries the tests and the host link, for a multiarch target.
+target_libraries=(libstdc++6 libgtest-dev libgmock-dev libpng-dev)
+
+case $target in
+aarch64)
+    install_packages cmake make g++-aarch64-linux-gnu qemu-user
+    install_packages --arch arm64 "${target_libraries[@]}"
+    configure=(-DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake)
+    ;;
+i386)
+    install_packages cmake make g++ libc6-dev-i386 lib32gcc-12-dev lib32stdc++-12-dev
+    install_packages --arch i386 "${target_libraries[@]}" libc6-dev
+    configure=(-DCMAKE_TOOLCHAIN_FILE=cmake/i686-linux-gnu.cmake)
+    ;;
+clang)
+    install_packages cmake make clang libgtest-dev libgmock-dev libpng-dev
+    configure=(-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++)
+    ;;
+*)
+    usage
+    ;;
+esac
+
+build=build-$target
+start=$SECONDS
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${configure[@]}" >/dev/null
+cmake --build "$build" -j"$jobs"
+built=$SECONDS
+(cd "$build" && ctest --output-on-failure -j"$jobs" "$@")
+echo "cross-check $target passed: build $((built - start)) s, tests $((SECONDS - built)) s"
