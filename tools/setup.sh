@@ -7,6 +7,8 @@ packages=(
     # the build, the unit tests and the fuzzers
     cmake g++ make pkg-config libgtest-dev libgmock-dev libpng-dev libbenchmark-dev
     clang libclang-rt-14-dev
+    # the float-arithmetic audit (clang-query)
+    clang-tools
     # float images for exact bakes
     libopenexr-dev
     # the preview server, and a real browser to test its page
