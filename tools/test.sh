@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: once in the normal build, once under
-# AddressSanitizer and UndefinedBehaviorSanitizer (any report fails the run).
+# AddressSanitizer and UndefinedBehaviorSanitizer (any report fails the run),
+# and once each with clang, for 32-bit x86 and for aarch64.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/setup.sh
+
+# Float arithmetic that rounds where no named value is stored.
+tools/float-audit.sh
 
 jobs=$(nproc)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -18,3 +22,9 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 # Fuzz every plug-in for a bounded time (FUZZ_SECONDS each, default 60).
 tools/fuzz.sh
+
+# Every test again, built with clang, for 32-bit x86 and for aarch64 (under
+# qemu-user): the same bits on every compiler and processor.
+for target in clang i386 aarch64; do
+    tools/cross-check.sh "$target"
+done
