@@ -8,6 +8,8 @@
 #   i386     32-bit x86: the build machine's g++ in -m32 mode with SSE2
 #            arithmetic and the i386 multiarch libraries      -> build-i386/
 #   clang    the build machine's clang++                     -> build-clang/
+#   aarch64-clang  64-bit Arm with clang++ as the cross compiler
+#                                                   -> build-aarch64-clang/
 #
 # The plug-ins land in <build>/plugins/. Whatever is missing is installed
 # from Debian's packages first (needs root or sudo).
@@ -19,7 +21,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-usage() { echo "usage: $0 aarch64|i386|clang [ctest arguments...]" >&2; exit 2; }
+usage() { echo "usage: $0 aarch64|i386|clang|aarch64-clang [ctest arguments...]" >&2; exit 2; }
 [ $# -ge 1 ] || usage
 target=$1
 shift
@@ -57,10 +59,12 @@ install_packages() {
 target_libraries=(libstdc++6 libgtest-dev libgmock-dev libpng-dev)
 
 case $target in
-aarch64)
-    install_packages cmake make g++-aarch64-linux-gnu qemu-user
+aarch64 | aarch64-clang)
+    install_packages cmake make clang g++-aarch64-linux-gnu qemu-user
     install_packages --arch arm64 "${target_libraries[@]}"
-    configure=(-DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake)
+    toolchain=cmake/aarch64-linux-gnu.cmake
+    [ "$target" = aarch64 ] || toolchain=cmake/aarch64-linux-gnu-clang.cmake
+    configure=(-DCMAKE_TOOLCHAIN_FILE=$toolchain)
     ;;
 i386)
     install_packages cmake make g++ libc6-dev-i386 lib32gcc-12-dev lib32stdc++-12-dev
