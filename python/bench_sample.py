@@ -1,0 +1,63 @@
+#!/usr/bin/python3
+"""Plugin.sample against the plain C loop, on the same points and all cores.
+
+For each plug-in, ROUNDS times and interleaved: texhost's Plugin.sample on
+POINTS random points (defaults, no footprint, sub-type 0), then the
+sample_loop program, which calls plugin_tex_doit_r on the same points from
+a C++ loop with the same number of threads. Prints the median seconds of
+each and their ratio, and checks that both gave the same bits.
+
+    /usr/bin/python3 python/bench_sample.py [--build build] [--points 1000000]
+"""
+import argparse
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+import numpy as np
+
+
+def main():
+    here = os.path.dirname(os.path.abspath(__file__))
+    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    ap.add_argument("--build", default=os.path.join(here, "..", "build"), help="build folder")
+    ap.add_argument("--points", type=int, default=1_000_000)
+    ap.add_argument("--rounds", type=int, default=7)
+    ap.add_argument("--threads", type=int, default=os.cpu_count())
+    ap.add_argument("plugins", nargs="*",
+                    default=["harvoske", "quelmi", "pellosca", "delmorasquintava", "vamorela"])
+    args = ap.parse_args()
+    sys.path.insert(0, os.path.join(args.build, "python"))
+    import texhost
+    loop = os.path.join(args.build, "python", "sample_loop")
+
+    points = np.random.default_rng(0).uniform(-20, 20, (args.points, 3)).astype(np.float32)
+    with tempfile.TemporaryDirectory() as tmp:
+        points_file, out_file = os.path.join(tmp, "points.f32"), os.path.join(tmp, "out.f32")
+        points.tofile(points_file)
+        print(f"{args.points} points, {args.threads} threads, median of {args.rounds} rounds")
+        print(f"{'plug-in':18} {'sample (s)':>11} {'C loop (s)':>11} {'ratio':>7} {'M samples/s':>12}")
+        for name in args.plugins:
+            plugin = texhost.load(name)
+            module, c_loop = [], []
+            for _ in range(args.rounds):
+                start = time.perf_counter()
+                intensity, bump = plugin.sample(points, threads=args.threads)
+                module.append(time.perf_counter() - start)
+                r = subprocess.run([loop, plugin.path, points_file, out_file, str(args.threads)],
+                                   capture_output=True, text=True, check=True)
+                c_loop.append(float(r.stdout))
+            out = np.fromfile(out_file, np.float32)
+            same = (np.array_equal(out[:args.points].view(np.uint32), intensity.view(np.uint32))
+                    and np.array_equal(out[args.points:].view(np.uint32), bump.ravel().view(np.uint32)))
+            if not same:
+                sys.exit(f"{name}: sample and the C loop disagree")
+            m, c = statistics.median(module), statistics.median(c_loop)
+            print(f"{plugin.name:18} {m:11.4f} {c:11.4f} {m / c:7.3f} {args.points / m / 1e6:12.2f}")
+
+
+if __name__ == "__main__":
+    main()
