@@ -4,8 +4,10 @@
 For each plug-in, ROUNDS times and interleaved: texhost's Plugin.sample on
 POINTS random points (defaults, no footprint, sub-type 0), then the
 sample_loop program, which calls plugin_tex_doit_r on the same points from
-a C++ loop with the same number of threads. Prints the median seconds of
-each and their ratio, and checks that both gave the same bits.
+a C++ loop with the same number of threads. Prints the median wall-clock
+seconds of each and their ratio, the same for the processor time of all
+threads together (less disturbed when other work shares the machine), and
+checks that both gave the same bits.
 
     /usr/bin/python3 python/bench_sample.py [--build build] [--points 1000000]
 """
@@ -39,24 +41,27 @@ def main():
         points_file, out_file = os.path.join(tmp, "points.f32"), os.path.join(tmp, "out.f32")
         points.tofile(points_file)
         print(f"{args.points} points, {args.threads} threads, median of {args.rounds} rounds")
-        print(f"{'plug-in':18} {'sample (s)':>11} {'C loop (s)':>11} {'ratio':>7} {'M samples/s':>12}")
+        print(f"{'':18} {'wall-clock seconds':^24}   {'processor seconds':^24}  {'sample':>8}")
+        print(f"{'plug-in':18} {'sample':>8} {'C loop':>8} {'ratio':>6}   "
+              f"{'sample':>8} {'C loop':>8} {'ratio':>6}  {'M/s':>8}")
         for name in args.plugins:
             plugin = texhost.load(name)
             module, c_loop = [], []
             for _ in range(args.rounds):
-                start = time.perf_counter()
+                start, cpu_start = time.perf_counter(), time.process_time()
                 intensity, bump = plugin.sample(points, threads=args.threads)
-                module.append(time.perf_counter() - start)
+                module.append((time.perf_counter() - start, time.process_time() - cpu_start))
                 r = subprocess.run([loop, plugin.path, points_file, out_file, str(args.threads)],
                                    capture_output=True, text=True, check=True)
-                c_loop.append(float(r.stdout))
+                c_loop.append(tuple(map(float, r.stdout.split())))
             out = np.fromfile(out_file, np.float32)
             same = (np.array_equal(out[:args.points].view(np.uint32), intensity.view(np.uint32))
                     and np.array_equal(out[args.points:].view(np.uint32), bump.ravel().view(np.uint32)))
             if not same:
                 sys.exit(f"{name}: sample and the C loop disagree")
-            m, c = statistics.median(module), statistics.median(c_loop)
-            print(f"{plugin.name:18} {m:11.4f} {c:11.4f} {m / c:7.3f} {args.points / m / 1e6:12.2f}")
+            m, c = [[statistics.median(t[k] for t in runs) for k in (0, 1)] for runs in (module, c_loop)]
+            print(f"{plugin.name:18} {m[0]:8.4f} {c[0]:8.4f} {m[0] / c[0]:6.3f}   "
+                  f"{m[1]:8.4f} {c[1]:8.4f} {m[1] / c[1]:6.3f}  {args.points / m[0] / 1e6:8.2f}")
 
 
 if __name__ == "__main__":

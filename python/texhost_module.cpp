@@ -423,7 +423,7 @@ double finite_arg(double v, const char *what)
 
 py::tuple plugin_render(const std::shared_ptr<Plugin> &plugin, py::handle size, double extent,
                         std::vector<double> center, py::handle stype, py::handle params,
-                        const std::string &shape, bool footprint, int threads,
+                        const std::string &shape, bool footprint, bool tileable, int threads,
                         double bump_scale, py::handle relief, bool host_entry)
 {
     View view;
@@ -450,6 +450,7 @@ py::tuple plugin_render(const std::shared_ptr<Plugin> &plugin, py::handle size, 
     options.normal_map = view.shape == Shape::plane;
     options.bump_scale = finite_arg(bump_scale, "bump_scale");
     options.host_entry = host_entry;
+    options.tileable = tileable;
     ParamBlock block = block_for(plugin, params);
 
     Rendering r;
@@ -664,7 +665,7 @@ PYBIND11_MODULE(texhost, m)
         .def("render", &plugin_render, py::arg("size"), py::arg("extent") = 4.0,
              py::arg("center") = std::vector<double>{0, 0, 0}, py::arg("stype") = 0,
              py::arg("params") = py::none(), py::arg("shape") = "plane",
-             py::arg("footprint") = false, py::arg("threads") = 0, py::arg("bump_scale") = 1.0,
+             py::arg("footprint") = false, py::arg("tileable") = false, py::arg("threads") = 0, py::arg("bump_scale") = 1.0,
              py::arg("relief") = py::none(), py::arg("host_entry") = false,
              "(intensity (H, W), normal (H, W, 3) or None) float32, as texhost render")
         .def("__repr__", [](const Plugin &p) {

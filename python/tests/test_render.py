@@ -19,6 +19,8 @@ CASES = [
           extent=2.5, footprint=True), 16),
     ("vamorela", ["--shape", "sphere", "--stype", "2D", "--bump-scale", "2"],
      dict(size=(40, 40), shape="sphere", stype=1, bump_scale=2.0), 8),
+    ("quelmi", ["--tileable", "--footprint", "--center", "1,2,0.5"],
+     dict(size=(40, 24), tileable=True, footprint=True, center=(1, 2, 0.5)), 8),
     ("delmorasquintava", ["--shape", "terrain", "--relief", "0.5", "--extent", "3"],
      dict(size=(36, 30), shape="terrain", relief=0.5, extent=3), 16),
 ]
@@ -58,14 +60,15 @@ def test_a_random_look_renders_as_its_parameter_file_does(tmp_path, plugins):
     assert (tmp_path / "py.png").read_bytes() == (tmp_path / "cli.png").read_bytes()
 
 
-@pytest.mark.parametrize("shape", ["plane", "sphere"])
-def test_threads_and_entries_render_the_same_arrays(plugins, shape):
+@pytest.mark.parametrize("look", [dict(shape="plane"), dict(shape="plane", tileable=True),
+                                  dict(shape="sphere")])
+def test_threads_and_entries_render_the_same_arrays(plugins, look):
     plugin = plugins["harvoske"]
-    ref = plugin.render((37, 23), shape=shape, footprint=True, threads=1)
+    ref = plugin.render((37, 23), footprint=True, threads=1, **look)
     for kw in (dict(threads=2), dict(threads=5), dict(host_entry=True)):
-        got = plugin.render((37, 23), shape=shape, footprint=True, **kw)
+        got = plugin.render((37, 23), footprint=True, **look, **kw)
         assert_same_bits(got[0], ref[0])
-        if shape == "plane":
+        if look["shape"] == "plane":
             assert_same_bits(got[1], ref[1])
 
 
@@ -89,6 +92,7 @@ def test_the_one_liner_of_the_readme():
     (dict(size=4, center=(0, 0)), ValueError, "center is three numbers"),
     (dict(size=4, center=(0, float("inf"), 0)), ValueError, "three finite numbers"),
     (dict(size=4, shape="cube"), ValueError, "unknown shape \"cube\"; valid: plane, sphere, terrain"),
+    (dict(size=4, shape="sphere", tileable=True), ValueError, "tileable images are made on the plane only"),
     (dict(size=4, relief=-1), ValueError, "relief must not be negative"),
     (dict(size=4, bump_scale=float("inf")), ValueError, "bump_scale must be a finite number"),
     (dict(size=4, stype=3), ValueError, "unknown sub-type \"3\" for Pellosca"),
