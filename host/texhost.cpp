@@ -1,7 +1,9 @@
 // texhost: the stand-in host on the command line. Shows what a texture
-// plug-in offers, renders it to PNG files (flat, on a lit sphere or on a lit
-// height field, with 8-bit or 16-bit intensity and a tangent-space normal
-// map) and builds a gallery of every plug-in in a folder.
+// plug-in offers, bakes it to image files (flat, on a lit sphere or on a
+// lit height field; 8-bit or 16-bit PNG or float OpenEXR intensity, a
+// tangent-space normal map, a packed RGBA image, seamless tiles, up to
+// 32768 pixels a side in bounded memory) and builds a gallery of every
+// plug-in in a folder.
 #include "bake.h"
 #include "gallery.h"
 #include "image.h"
