@@ -12,7 +12,7 @@
 #                                                   -> build-aarch64-clang/
 #
 # The plug-ins land in <build>/plugins/. Whatever is missing is installed
-# from Debian's packages first (needs root or sudo).
+# from Debian's packages first, through tools/setup.sh (needs root or sudo).
 #
 # Usage: tools/cross-check.sh TARGET [ctest arguments...]
 #   tools/cross-check.sh aarch64                      every test
@@ -27,52 +27,24 @@ target=$1
 shift
 jobs=${CROSS_CHECK_JOBS:-$(nproc)}
 
-sudo_cmd=""
-[ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
-
-# install_packages [--arch ARCH] PACKAGE...: the missing ones, for the build
-# machine or, through multiarch, for ARCH.
-install_packages() {
-    local arch="" missing=() update=0
-    if [ "$1" = "--arch" ]; then
-        arch=$2
-        shift 2
-        if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
-            echo "adding the $arch architecture to dpkg"
-            $sudo_cmd dpkg --add-architecture "$arch"
-            update=1
-        fi
-    fi
-    for p in "$@"; do
-        local name=$p${arch:+:$arch}
-        dpkg -s "$name" >/dev/null 2>&1 || missing+=("$name")
-    done
-    [ ${#missing[@]} -gt 0 ] || [ $update -eq 1 ] || return 0
-    $sudo_cmd apt-get update -qq
-    if [ ${#missing[@]} -gt 0 ]; then
-        echo "installing: ${missing[*]}"
-        DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}" >/dev/null
-    fi
-}
-
 # The libraries the tests and the host link, for a multiarch target.
 target_libraries=(libstdc++6 libgtest-dev libgmock-dev libpng-dev)
 
 case $target in
 aarch64 | aarch64-clang)
-    install_packages cmake make clang g++-aarch64-linux-gnu qemu-user
-    install_packages --arch arm64 "${target_libraries[@]}"
+    tools/setup.sh cmake make clang g++-aarch64-linux-gnu qemu-user
+    tools/setup.sh --arch arm64 "${target_libraries[@]}"
     toolchain=cmake/aarch64-linux-gnu.cmake
     [ "$target" = aarch64 ] || toolchain=cmake/aarch64-linux-gnu-clang.cmake
     configure=(-DCMAKE_TOOLCHAIN_FILE=$toolchain)
     ;;
 i386)
-    install_packages cmake make g++ libc6-dev-i386 lib32gcc-12-dev lib32stdc++-12-dev
-    install_packages --arch i386 "${target_libraries[@]}" libc6-dev
+    tools/setup.sh cmake make g++ libc6-dev-i386 lib32gcc-12-dev lib32stdc++-12-dev
+    tools/setup.sh --arch i386 "${target_libraries[@]}" libc6-dev
     configure=(-DCMAKE_TOOLCHAIN_FILE=cmake/i686-linux-gnu.cmake)
     ;;
 clang)
-    install_packages cmake make clang libgtest-dev libgmock-dev libpng-dev
+    tools/setup.sh cmake make clang libgtest-dev libgmock-dev libpng-dev
     configure=(-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++)
     ;;
 *)
