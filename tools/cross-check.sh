@@ -27,32 +27,52 @@ target=$1
 shift
 jobs=${CROSS_CHECK_JOBS:-$(nproc)}
 
+build=build-$target
+configure=()
+
 # The libraries the tests and the host link, for a multiarch target.
-target_libraries=(libstdc++6 libgtest-dev libgmock-dev libpng-dev)
+target_libraries=(libstdc++6 libgtest-dev libgmock-dev libpng-dev libimath-dev libopenexr-3-1-30)
+# Development packages that dpkg cannot install beside the build machine's
+# own (their files clash): they are unpacked into <build>/sysroot instead,
+# where CMake finds them, with the run-time library their CMake files name
+# (installed above as well, where the loader finds it).
+unpacked_libraries=(libopenexr-dev libopenexr-3-1-30)
+
+# unpack_into_sysroot ARCH: the unpacked_libraries of ARCH, as Debian has them now.
+unpack_into_sysroot() {
+    rm -rf "$build/debs" "$build/sysroot"
+    mkdir -p "$build/debs" "$build/sysroot"
+    (cd "$build/debs" && apt-get download -qq "${unpacked_libraries[@]/%/:$1}" 2>/dev/null)
+    for deb in "$build"/debs/*.deb; do
+        dpkg-deb -x "$deb" "$build/sysroot"
+    done
+    configure+=(-DCMAKE_PREFIX_PATH="$PWD/$build/sysroot/usr")
+}
 
 case $target in
 aarch64 | aarch64-clang)
     tools/setup.sh cmake make clang g++-aarch64-linux-gnu qemu-user
     tools/setup.sh --arch arm64 "${target_libraries[@]}"
+    unpack_into_sysroot arm64
     toolchain=cmake/aarch64-linux-gnu.cmake
     [ "$target" = aarch64 ] || toolchain=cmake/aarch64-linux-gnu-clang.cmake
-    configure=(-DCMAKE_TOOLCHAIN_FILE=$toolchain)
+    configure+=(-DCMAKE_TOOLCHAIN_FILE=$toolchain)
     ;;
 i386)
     tools/setup.sh cmake make g++ libc6-dev-i386 lib32gcc-12-dev lib32stdc++-12-dev
     tools/setup.sh --arch i386 "${target_libraries[@]}" libc6-dev
-    configure=(-DCMAKE_TOOLCHAIN_FILE=cmake/i686-linux-gnu.cmake)
+    unpack_into_sysroot i386
+    configure+=(-DCMAKE_TOOLCHAIN_FILE=cmake/i686-linux-gnu.cmake)
     ;;
 clang)
-    tools/setup.sh cmake make clang libgtest-dev libgmock-dev libpng-dev
-    configure=(-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++)
+    tools/setup.sh
+    configure+=(-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++)
     ;;
 *)
     usage
     ;;
 esac
 
-build=build-$target
 start=$SECONDS
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${configure[@]}" >/dev/null
 cmake --build "$build" -j"$jobs"
