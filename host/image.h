@@ -2,6 +2,8 @@
 // PNG files through libpng, and the quantisation of values in [0, 1].
 #pragma once
 
+#include "render.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -21,6 +23,18 @@ void write_png_gray16(const std::string &path, int width, int height,
                       const std::vector<uint16_t> &pixels);
 void write_png_rgb8(const std::string &path, int width, int height,
                     const std::vector<uint8_t> &rgb);
+
+// The same PNG images as bytes in memory, exactly what the writers above put
+// in a file. Throw HostError when libpng gives up.
+std::vector<uint8_t> encode_png_gray8(int width, int height, const std::vector<uint8_t> &pixels);
+std::vector<uint8_t> encode_png_gray16(int width, int height, const std::vector<uint16_t> &pixels);
+std::vector<uint8_t> encode_png_rgb8(int width, int height, const std::vector<uint8_t> &rgb);
+
+// The pixels texhost render writes for a rendering: the intensity at 8 or
+// 16 bits, and the normal map (the rendering must carry one).
+std::vector<uint8_t> gray8_pixels(const Rendering &r);
+std::vector<uint16_t> gray16_pixels(const Rendering &r);
+std::vector<uint8_t> normal_map_pixels(const Rendering &r);
 
 // Fails early, before any rendering, when `path` cannot be created.
 void check_writable(const std::string &path);

@@ -42,6 +42,8 @@ double sphere_radius_px(const View &v) { return 0.5 * std::min(v.width, v.height
 
 } // namespace
 
+RenderCancelled::RenderCancelled() : HostError("the render was cancelled") {}
+
 const double light_direction[3] = {-0.4242640687119285, 0.4242640687119285, 0.8};
 
 const char *shape_name(Shape shape)
@@ -219,6 +221,8 @@ Rendering render(const Plugin &plugin, const ParamBlock &block, const View &view
         ParamBlock own = block; // each thread hands the plug-in its own block
         long calls = 0;
         for (int row; (row = next_row.fetch_add(1)) < view.height;) {
+            if (options.cancel && options.cancel->load(std::memory_order_relaxed))
+                break;
             for (int col = 0; col < view.width; col++) {
                 const size_t at = (size_t)row * view.width + col;
                 SurfacePoint sp = surface_point(view, col, row);
@@ -268,6 +272,8 @@ Rendering render(const Plugin &plugin, const ParamBlock &block, const View &view
         t.join();
     out.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     out.samples = samples;
+    if (options.cancel && options.cancel->load())
+        throw RenderCancelled();
     return out;
 }
 

@@ -5,6 +5,7 @@
 
 #include "loader.h"
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
@@ -55,6 +56,12 @@ void perturbed_normal(const double normal[3], const float bump[3], double scale,
 // Lambert shading with the ambient floor, for a unit normal.
 double diffuse(const double normal[3]);
 
+// Thrown by render when options.cancel became true; the render stops within a row.
+class RenderCancelled : public HostError {
+public:
+    RenderCancelled();
+};
+
 struct RenderOptions {
     int stype = 0;
     int threads = 0;           // 0: every core
@@ -63,6 +70,7 @@ struct RenderOptions {
     double bump_scale = 1.0;   // strength of the bump vector in shading and normal maps
     // Called now and then with the rows done so far, from any render thread.
     std::function<void(int done, int total)> progress;
+    const std::atomic<bool> *cancel = nullptr; // checked at least once per row
 };
 
 struct Rendering {
