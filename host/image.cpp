@@ -56,9 +56,10 @@ void on_png_flush(png_structp) {}
 // libpng reports errors by longjmp, so everything that lives across the jump
 // here is plain data; the caller owns the rows. Writes to the file `f`, or
 // appends to `memory` when `f` is null. Returns false with `failure` filled
-// when libpng gives up.
-bool encode(FILE *f, std::vector<uint8_t> *memory, int width, int height, int bit_depth, int color_type, png_bytepp rows,
-            PngFailure *failure)
+// when libpng gives up. `quick` trades file size for speed: the fastest zlib
+// level and one fixed row filter.
+bool encode(FILE *f, std::vector<uint8_t> *memory, bool quick, int width, int height,
+            int bit_depth, int color_type, png_bytepp rows, PngFailure *failure)
 {
     png_structp png =
         png_create_write_struct(PNG_LIBPNG_VER_STRING, failure, on_png_error, on_png_warning);
@@ -80,6 +81,10 @@ bool encode(FILE *f, std::vector<uint8_t> *memory, int width, int height, int bi
         png_init_io(png, f);
     else
         png_set_write_fn(png, memory, on_png_write, on_png_flush);
+    if (quick) {
+        png_set_compression_level(png, 1);
+        png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_UP);
+    }
     png_set_IHDR(png, info, (png_uint_32)width, (png_uint_32)height, bit_depth, color_type,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
@@ -105,7 +110,7 @@ void write_png(const std::string &path, int width, int height, int bit_depth, in
     if (!f)
         throw HostError("cannot write \"" + path + "\": " + std::strerror(errno));
     PngFailure failure{};
-    bool ok = encode(f, nullptr, width, height, bit_depth, color_type, rows.data(), &failure);
+    bool ok = encode(f, nullptr, false, width, height, bit_depth, color_type, rows.data(), &failure);
     int write_errno = errno;
     if (std::ferror(f)) {
         ok = false;
@@ -122,12 +127,12 @@ void write_png(const std::string &path, int width, int height, int bit_depth, in
 }
 
 std::vector<uint8_t> encode_png(int width, int height, int bit_depth, int color_type,
-                                const uint8_t *data, size_t row_bytes)
+                                const uint8_t *data, size_t row_bytes, PngEffort effort)
 {
     std::vector<png_bytep> rows = row_pointers(height, data, row_bytes);
     std::vector<uint8_t> bytes;
     PngFailure failure{};
-    if (!encode(nullptr, &bytes, width, height, bit_depth, color_type, rows.data(), &failure))
+    if (!encode(nullptr, &bytes, effort == PngEffort::quick, width, height, bit_depth, color_type, rows.data(), &failure))
         throw HostError(std::string("cannot encode the PNG image: ") + failure.message);
     return bytes;
 }
@@ -172,23 +177,26 @@ void write_png_rgb8(const std::string &path, int width, int height, const std::v
     write_png(path, width, height, 8, PNG_COLOR_TYPE_RGB, rgb.data(), (size_t)width * 3);
 }
 
-std::vector<uint8_t> encode_png_gray8(int width, int height, const std::vector<uint8_t> &pixels)
+std::vector<uint8_t> encode_png_gray8(int width, int height, const std::vector<uint8_t> &pixels,
+                                      PngEffort effort)
 {
     check_size(width, height, pixels.size(), 1);
-    return encode_png(width, height, 8, PNG_COLOR_TYPE_GRAY, pixels.data(), (size_t)width);
+    return encode_png(width, height, 8, PNG_COLOR_TYPE_GRAY, pixels.data(), (size_t)width, effort);
 }
 
-std::vector<uint8_t> encode_png_gray16(int width, int height, const std::vector<uint16_t> &pixels)
+std::vector<uint8_t> encode_png_gray16(int width, int height, const std::vector<uint16_t> &pixels,
+                                       PngEffort effort)
 {
     check_size(width, height, pixels.size(), 1);
     return encode_png(width, height, 16, PNG_COLOR_TYPE_GRAY, big_endian(pixels).data(),
-                      (size_t)width * 2);
+                      (size_t)width * 2, effort);
 }
 
-std::vector<uint8_t> encode_png_rgb8(int width, int height, const std::vector<uint8_t> &rgb)
+std::vector<uint8_t> encode_png_rgb8(int width, int height, const std::vector<uint8_t> &rgb,
+                                     PngEffort effort)
 {
     check_size(width, height, rgb.size(), 3);
-    return encode_png(width, height, 8, PNG_COLOR_TYPE_RGB, rgb.data(), (size_t)width * 3);
+    return encode_png(width, height, 8, PNG_COLOR_TYPE_RGB, rgb.data(), (size_t)width * 3, effort);
 }
 
 std::vector<uint8_t> gray8_pixels(const Rendering &r)

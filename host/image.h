@@ -24,11 +24,18 @@ void write_png_gray16(const std::string &path, int width, int height,
 void write_png_rgb8(const std::string &path, int width, int height,
                     const std::vector<uint8_t> &rgb);
 
-// The same PNG images as bytes in memory, exactly what the writers above put
-// in a file. Throw HostError when libpng gives up.
-std::vector<uint8_t> encode_png_gray8(int width, int height, const std::vector<uint8_t> &pixels);
-std::vector<uint8_t> encode_png_gray16(int width, int height, const std::vector<uint16_t> &pixels);
-std::vector<uint8_t> encode_png_rgb8(int width, int height, const std::vector<uint8_t> &rgb);
+// How hard the encoder works: as the file writers above (the same bytes), or
+// quickly for a live preview (the same pixels, a somewhat larger file, a
+// tenth of the time).
+enum class PngEffort { file, quick };
+
+// The same PNG images as bytes in memory. Throw HostError when libpng gives up.
+std::vector<uint8_t> encode_png_gray8(int width, int height, const std::vector<uint8_t> &pixels,
+                                      PngEffort effort = PngEffort::file);
+std::vector<uint8_t> encode_png_gray16(int width, int height, const std::vector<uint16_t> &pixels,
+                                       PngEffort effort = PngEffort::file);
+std::vector<uint8_t> encode_png_rgb8(int width, int height, const std::vector<uint8_t> &rgb,
+                                     PngEffort effort = PngEffort::file);
 
 // The pixels texhost render writes for a rendering: the intensity at 8 or
 // 16 bits, and the normal map (the rendering must carry one).

@@ -389,6 +389,9 @@ RenderRequest Service::parse_render(const httplib::Request &req) const
         if (!plain_name(r.download, 128))
             throw HttpError(400, "download needs a plain file name, not \"" + r.download + "\"");
     }
+    // A preview is shown and dropped: encoded fast. A download is the file
+    // texhost render writes, to the byte.
+    job.quick_png = r.download.empty();
     return r;
 }
 

@@ -98,12 +98,14 @@ std::vector<uint8_t> render_png(const RenderJob &job, const Plugin &plugin, Rend
     answer.samples = r.samples;
     answer.seconds = r.seconds;
     answer.threads = r.threads;
+    PngEffort effort = job.quick_png ? PngEffort::quick : PngEffort::file;
     switch (job.kind) {
-    case ImageKind::gray16: return encode_png_gray16(r.width, r.height, gray16_pixels(r));
-    case ImageKind::normal_map: return encode_png_rgb8(r.width, r.height, normal_map_pixels(r));
+    case ImageKind::gray16: return encode_png_gray16(r.width, r.height, gray16_pixels(r), effort);
+    case ImageKind::normal_map:
+        return encode_png_rgb8(r.width, r.height, normal_map_pixels(r), effort);
     case ImageKind::gray8: break;
     }
-    return encode_png_gray8(r.width, r.height, gray8_pixels(r));
+    return encode_png_gray8(r.width, r.height, gray8_pixels(r), effort);
 }
 
 // --- the parent ---
@@ -177,7 +179,8 @@ std::string format_job(const RenderJob &job)
                        hex_double(v.center[1]) + " " + hex_double(v.center[2]) + " " +
                        shape_name(v.shape) + " " + (v.footprint ? "1 " : "0 ") +
                        hex_double(v.relief) + " " + hex_double(job.bump_scale) + " " +
-                       kind_word(job.kind) + " " + std::to_string(job.slots.size());
+                       kind_word(job.kind) + (job.quick_png ? " quick " : " file ") +
+                       std::to_string(job.slots.size());
     char slot[16];
     for (uint32_t s : job.slots) {
         std::snprintf(slot, sizeof slot, " %x", (unsigned)s);
@@ -189,7 +192,7 @@ std::string format_job(const RenderJob &job)
 RenderJob parse_job(const std::string &line)
 {
     std::istringstream in(line);
-    std::string t[15];
+    std::string t[16];
     for (std::string &s : t)
         in >> s;
     if (t[0] != "job")
@@ -212,9 +215,10 @@ RenderJob parse_job(const std::string &line)
         job.kind = ImageKind::normal_map;
     else if (t[13] != "gray8")
         throw HostError("malformed render job: image kind \"" + t[13] + "\"");
-    long n = read_long(t[14]);
+    job.quick_png = t[14] == "quick";
+    long n = read_long(t[15]);
     if (n < 0 || n > 4096)
-        throw HostError("malformed render job: " + t[14] + " parameters");
+        throw HostError("malformed render job: " + t[15] + " parameters");
     for (long i = 0; i < n; i++) {
         std::string s;
         in >> s;

@@ -23,6 +23,7 @@ struct RenderJob {
     View view;
     double bump_scale = 1.0;
     ImageKind kind = ImageKind::gray8;
+    bool quick_png = false;       // a preview: the same pixels, encoded faster
     std::vector<uint32_t> slots;  // the parameter block
 };
 

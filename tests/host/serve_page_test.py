@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """The page of `texhost serve` in a real browser (headless Chromium through
 Selenium): every widget has its control, a slider and a sub-type move the
-preview, and the preview is, byte for byte, the PNG file that `texhost render`
-writes for the same settings.
+preview, and the preview has, pixel for pixel, the image of the PNG file
+that `texhost render` writes for the same settings.
 
     serve_page_test.py --texhost build/host/texhost --plugin-dir build/plugins
                        [--screenshot docs/serve.png]
@@ -18,6 +18,7 @@ import sys
 import tempfile
 import time
 import urllib.request
+import zlib
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
@@ -32,6 +33,45 @@ def check(ok, what):
     if not ok:
         failures.append(what)
         print('FAIL:', what, file=sys.stderr)
+
+
+def png_pixels(data):
+    """Width, height, bit depth, colour type and the unfiltered rows of a
+    non-interlaced PNG: enough to compare two images sample by sample."""
+    assert data[:8] == b'\x89PNG\r\n\x1a\n', 'not a PNG'
+    pos, idat = 8, b''
+    while pos < len(data):
+        n = int.from_bytes(data[pos:pos + 4], 'big')
+        kind, body = data[pos + 4:pos + 8], data[pos + 8:pos + 8 + n]
+        if kind == b'IHDR':
+            width, height = int.from_bytes(body[0:4], 'big'), int.from_bytes(body[4:8], 'big')
+            depth, colour, interlace = body[8], body[9], body[12]
+            assert interlace == 0
+        elif kind == b'IDAT':
+            idat += body
+        pos += 12 + n
+    raw = zlib.decompress(idat)
+    bpp = max(1, depth // 8 * {0: 1, 2: 3}[colour])
+    stride = (len(raw) // height) - 1
+    rows, prev = [], bytearray(stride)
+    for y in range(height):
+        f, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        for i in range(stride):
+            a = line[i - bpp] if i >= bpp else 0
+            b, c = prev[i], prev[i - bpp] if i >= bpp else 0
+            if f == 1:
+                line[i] = (line[i] + a) & 255
+            elif f == 2:
+                line[i] = (line[i] + b) & 255
+            elif f == 3:
+                line[i] = (line[i] + (a + b) // 2) & 255
+            elif f == 4:
+                p = a + b - c
+                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+                line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
+        rows.append(bytes(line))
+        prev = line
+    return width, height, depth, colour, b''.join(rows)
 
 
 def start_server(texhost, plugin_dir):
@@ -84,13 +124,14 @@ def preview_bytes(driver):
     return base64.b64decode(data), json.loads(img.get_attribute('data-args'))
 
 
-def cli_bytes(texhost, plugin_dir, args, tmp):
+def cli_pixels(texhost, plugin_dir, args, tmp):
+    """The image of the file texhost render writes for the page's arguments."""
     out = os.path.join(tmp, 'cli.png')
     args = [out if a == 'preview.png' else a for a in args]
     subprocess.run([texhost] + args + ['--plugin-dir', plugin_dir, '--quiet'], check=True,
                    cwd=tmp)
     with open(out, 'rb') as f:
-        return f.read()
+        return png_pixels(f.read())
 
 
 def main():
@@ -131,7 +172,7 @@ def main():
                           'widget "%s" without its tip' % w['label'])
 
             before, args0 = preview_bytes(driver)
-            check(before == cli_bytes(a.texhost, a.plugin_dir, args0, tmp),
+            check(png_pixels(before) == cli_pixels(a.texhost, a.plugin_dir, args0, tmp),
                   'the first preview differs from texhost render ' + ' '.join(args0))
 
             # Move the "Turbulance" slider, then choose the sub-type "Rings".
@@ -140,13 +181,13 @@ def main():
             Select(driver.find_element(By.ID, 'stype')).select_by_visible_text('Rings')
             last = wait_for_new_preview(driver, first)
             after, args = preview_bytes(driver)
-            check(after != before, 'the preview did not change')
+            check(png_pixels(after)[4] != png_pixels(before)[4], 'the preview did not change')
             check('--stype' in args and args[args.index('--stype') + 1] == 'Rings', 'sub-type not in ' + str(args))
             check(any(x.startswith('Turbulance=') for x in args), 'Turbulance not set in ' + str(args))
             number = driver.find_element(By.CSS_SELECTOR, 'input[type=number][data-label="Turbulance"]')
             check(('Turbulance=' + number.get_attribute('value')) in args,
                   'the number box does not follow the slider: ' + number.get_attribute('value'))
-            check(after == cli_bytes(a.texhost, a.plugin_dir, args, tmp),
+            check(png_pixels(after) == cli_pixels(a.texhost, a.plugin_dir, args, tmp),
                   'the preview differs from texhost render ' + ' '.join(args))
             check('#' in driver.current_url and 'stype=Rings' in driver.current_url,
                   'the URL does not hold the state: ' + driver.current_url)
@@ -158,7 +199,8 @@ def main():
             driver.get(link)
             wait_for_new_preview(driver, 0)
             again, args_again = preview_bytes(driver)
-            check(again == after and args_again == args, 'the link does not reproduce the view')
+            check(png_pixels(again) == png_pixels(after) and args_again == args,
+                  'the link does not reproduce the view')
             if a.screenshot:
                 # Show a preset of the bricks, shaded, for the documentation.
                 driver.get(url + '#plugin=vamorela')

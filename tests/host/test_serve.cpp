@@ -180,8 +180,9 @@ TEST_F(Serve, ServesThePageAndNothingElse)
     }
 }
 
-// The preview is the file texhost render writes for the same settings, in
-// every view; the headers tell the render's figures.
+// The preview has the pixels of the file texhost render writes for the same
+// settings, in every view, and a download is that file to the byte; the
+// headers tell the render's figures.
 TEST_F(Serve, RendersTheBytesOfTheCommandLine)
 {
     struct Case {
@@ -212,11 +213,23 @@ TEST_F(Serve, RendersTheBytesOfTheCommandLine)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.args[1] + " " + c.args[2] + " " + c.args[3]);
+        const std::string file = cli_bytes(c.args);
         auto r = get("/api/render", c.query);
         ASSERT_TRUE(r);
         ASSERT_EQ(r->status, 200) << r->body;
         EXPECT_EQ(r->get_header_value("Content-Type"), "image/png");
-        EXPECT_EQ(r->body, cli_bytes(c.args));
+        write_text(out("preview.png"), r->body);
+        Png preview = read_png(out("preview.png")), cli = read_png(out());
+        EXPECT_EQ(preview.width, cli.width);
+        EXPECT_EQ(preview.height, cli.height);
+        EXPECT_EQ(preview.bit_depth, cli.bit_depth);
+        EXPECT_EQ(preview.channels, cli.channels);
+        EXPECT_EQ(preview.samples, cli.samples);
+        httplib::Params download = c.query;
+        download.emplace("download", "x.png");
+        r = get("/api/render", download);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->body, file);
     }
     auto r = get("/api/render", {{"plugin", "harvoske"}, {"size", "30x20"}, {"download", "c.png"}});
     ASSERT_TRUE(r);
