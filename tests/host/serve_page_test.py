@@ -201,15 +201,18 @@ def main():
             again, args_again = preview_bytes(driver)
             check(png_pixels(again) == png_pixels(after) and args_again == args,
                   'the link does not reproduce the view')
+            # A preset sets the values and its sub-type.
+            driver.get(url + '#plugin=vamorela')
+            n = wait_for_new_preview(driver, 0)
+            Select(driver.find_element(By.ID, 'preset')).select_by_visible_text('running bond wall')
+            wait_for_new_preview(driver, n)
+            wall, args = preview_bytes(driver)
+            check(Select(driver.find_element(By.ID, 'stype')).first_selected_option.text == '2D',
+                  'the preset did not choose its sub-type')
+            check('Z Size=0.5' in args, 'the preset values are not in ' + str(args))
+            check(png_pixels(wall) == cli_pixels(a.texhost, a.plugin_dir, args, tmp),
+                  'the preset preview differs from texhost render ' + ' '.join(args))
             if a.screenshot:
-                # Show a preset of the bricks, shaded, for the documentation.
-                driver.get(url + '#plugin=vamorela')
-                wait_for_new_preview(driver, 0)
-                presets = Select(driver.find_element(By.ID, 'preset'))
-                if len(presets.options) > 1:
-                    n = preview_number(driver)
-                    presets.select_by_index(1)
-                    wait_for_new_preview(driver, n)
                 driver.save_screenshot(a.screenshot)
         finally:
             driver.quit()
