@@ -1,9 +1,18 @@
 #include "noise.h"
 
 #include <cmath>
+#include <cstring>
+
+// SSE2 is part of every x86-64 processor, and of 32-bit x86 builds made with
+// -msse2; without it (and on every other processor) turb takes the portable
+// lane path, which gives the same bits.
+#if defined(__x86_64__) || defined(__i386__)
 #include <emmintrin.h>
 #include <immintrin.h>
-#include <cstring>
+#if defined(__SSE2__)
+#define HAVE_SSE2_TURB 1
+#endif
+#endif
 
 const unsigned char hash[256] = {
     198, 12,  146, 95,  44,  18,  240, 28,  151, 32,  45,  20,  30,  23,  141, 248,
@@ -141,6 +150,7 @@ void turb_lanes(float size, const float *xc, const float *yc, const float *zc, f
 
 } // namespace
 
+#ifdef HAVE_SSE2_TURB
 namespace {
 
 // Pairs of doubles in one SSE2 register (part of every x86-64 processor):
@@ -214,6 +224,16 @@ void turb(float noisesize, float xc, float yc, float zc, float *vec, int seed)
     _mm_storel_pi((__m64 *)vec, xy);
     vec[2] = (float)_mm_cvtsd_f64(v_z);
 }
+#else
+void turb(float noisesize, float xc, float yc, float zc, float *vec, int seed)
+{
+    if (noisesize == 0.0f) {
+        vec[0] = vec[1] = vec[2] = 0.0f;
+        return;
+    }
+    turb_lanes<1>(noisesize, &xc, &yc, &zc, reinterpret_cast<float(*)[3]>(vec), seed);
+}
+#endif
 
 namespace {
 
