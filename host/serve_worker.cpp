@@ -3,6 +3,7 @@
 #include "image.h"
 #include "loader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -82,6 +83,9 @@ void begin_job(int id)
         cancel_flag.store(true);
 }
 
+// Renders the job in bands of about a million pixels, each encoded as soon
+// as it is done, so that a large export needs the memory of one band and
+// its PNG bytes only.
 std::vector<uint8_t> render_png(const RenderJob &job, const Plugin &plugin, RenderAnswer &answer)
 {
     ParamBlock block = plugin.defaults();
@@ -94,18 +98,31 @@ std::vector<uint8_t> render_png(const RenderJob &job, const Plugin &plugin, Rend
     ro.normal_map = job.kind == ImageKind::normal_map;
     ro.bump_scale = job.bump_scale;
     ro.cancel = &cancel_flag;
-    Rendering r = render(plugin, block, job.view, ro);
-    answer.samples = r.samples;
-    answer.seconds = r.seconds;
-    answer.threads = r.threads;
-    PngEffort effort = job.quick_png ? PngEffort::quick : PngEffort::file;
-    switch (job.kind) {
-    case ImageKind::gray16: return encode_png_gray16(r.width, r.height, gray16_pixels(r), effort);
-    case ImageKind::normal_map:
-        return encode_png_rgb8(r.width, r.height, normal_map_pixels(r), effort);
-    case ImageKind::gray8: break;
+    const View &v = job.view;
+    check_renderable(plugin, v, ro, max_image_side, max_image_pixels);
+
+    std::vector<uint8_t> png;
+    PngWriter writer(&png, v.width, v.height, job.kind == ImageKind::gray16 ? 16 : 8,
+                     job.kind == ImageKind::normal_map ? 3 : 1,
+                     job.quick_png ? PngEffort::quick : PngEffort::file);
+    const int band_rows = std::max(1, (1 << 20) / v.width);
+    for (int row = 0; row < v.height; row += band_rows) {
+        Rendering band;
+        band.height = std::min(band_rows, v.height - row);
+        render_band(plugin, block, v, ro, row, band);
+        answer.samples += band.samples;
+        answer.seconds += band.seconds;
+        answer.threads = band.threads;
+        switch (job.kind) {
+        case ImageKind::gray8: writer.write_rows(gray8_pixels(band).data(), band.height); break;
+        case ImageKind::gray16: writer.write_rows(gray16_pixels(band).data(), band.height); break;
+        case ImageKind::normal_map:
+            writer.write_rows(normal_map_pixels(band).data(), band.height);
+            break;
+        }
     }
-    return encode_png_gray8(r.width, r.height, gray8_pixels(r), effort);
+    writer.finish();
+    return png;
 }
 
 // --- the parent ---

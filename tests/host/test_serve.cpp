@@ -208,8 +208,10 @@ TEST_F(Serve, RendersTheBytesOfTheCommandLine)
         {{{"plugin", "vamorela"}, {"preset", "Stone Floor"}, {"p.Seed", "5"}, {"size", "24"}},
          {"render", "vamorela", "--preset", "stone_floor", "--set", "seed=5", "--size", "24", "-o",
           out()}},
-        {{{"plugin", "gradient"}, {"stype", "rise"}, {"size", "10"}},
-         {"render", "gradient", "--stype", "rise", "--size", "10", "-o", out()}},
+        // Over a million pixels: rendered and encoded in two bands.
+        {{{"plugin", "gradient"}, {"stype", "rise"}, {"size", "1030x1100"}, {"extent", "1"}},
+         {"render", "gradient", "--stype", "rise", "--size", "1030x1100", "--extent", "1", "-o",
+          out()}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.args[1] + " " + c.args[2] + " " + c.args[3]);
