@@ -262,7 +262,9 @@ void Service::load_plugins()
                         "\" (use --plugin-dir or TEXHOST_PLUGIN_DIR)" +
                         (problems_.empty() ? "" : "; " + problems_[0]));
     json limits = {{"max_side", max_image_side}, {"max_pixels", max_image_pixels}};
-    plugins_json_ = json{{"plugins", list}, {"limits", limits}}.dump();
+    // A plug-in's texts need not be UTF-8: bytes that are not are replaced.
+    plugins_json_ = json{{"plugins", list}, {"limits", limits}}.dump(
+        -1, ' ', false, json::error_handler_t::replace);
 }
 
 // Only the plug-ins found at start are known: a name never becomes a path.
@@ -524,7 +526,9 @@ void Service::parse_params(const httplib::Request &req, httplib::Response &res) 
         throw HttpError(400, "not a parameter file (binary data)");
     ParamBlock block = e.plugin->defaults();
     block.apply_text(req.body, "parameter file");
-    res.set_content(json{{"values", values_json(block)}}.dump(), "application/json");
+    res.set_content(json{{"values", values_json(block)}}.dump(-1, ' ', false,
+                                                           json::error_handler_t::replace),
+                    "application/json");
 }
 
 // Runs a handler; a refused request gets its status and a one-line reason.
@@ -611,6 +615,12 @@ int serve(const ServeOptions &o)
 
     httplib::Server svr;
     svr.set_payload_max_length(max_body);
+    // Address reuse for a quick restart, but no port sharing: a second
+    // server on a port in use must fail, not take half the requests.
+    svr.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     service.route(svr);
     int port = o.port;
     if (port == 0)

@@ -215,7 +215,7 @@ function buildControls() {
     const name = el('span', 'name', w.label.trim() ? w.label : w.key);
     if (w.tip) name.title = w.tip;
     row.appendChild(name);
-    if (w.kind === 'toggle' || w.kind === 'other') {
+    if (w.kind === 'toggle') {
       const c = mark(el('input'), w);
       c.type = 'checkbox';
       c.addEventListener('change', () => setValue(w, c.checked ? '1' : '0', c));

@@ -18,6 +18,56 @@ using json = nlohmann::json;
 
 namespace {
 
+struct Server {
+    pid_t pid = -1;
+    int port = 0;
+    std::string first_line;
+};
+
+// Starts texhost serve with `args` and reads the line with its URL; stderr
+// goes to `err`.
+Server start_server(const std::vector<std::string> &args, const std::string &err)
+{
+    Server s;
+    int out[2];
+    if (pipe(out) != 0)
+        return s;
+    std::vector<std::string> argv_s = {TEXHOST_PATH, "serve"};
+    argv_s.insert(argv_s.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (std::string &a : argv_s)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::fflush(nullptr);
+    s.pid = fork();
+    if (s.pid == 0) {
+        dup2(out[1], 1);
+        if (!std::freopen(err.c_str(), "w", stderr))
+            _exit(127);
+        close(out[0]);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    char c;
+    while (read(out[0], &c, 1) == 1 && c != '\n')
+        s.first_line += c;
+    close(out[0]);
+    size_t colon = s.first_line.rfind(':');
+    if (s.first_line.find("http://") != std::string::npos && colon != std::string::npos)
+        s.port = std::atoi(s.first_line.c_str() + colon + 1);
+    return s;
+}
+
+// Stops the server as Ctrl-C does; its exit status.
+int stop_server(const Server &s)
+{
+    int status = 0;
+    kill(s.pid, SIGINT);
+    waitpid(s.pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 // One server for the whole suite, over a folder with three real plug-ins,
 // the gradient, the crashing fake and a library of the wrong version.
 class Serve : public ::testing::Test {
@@ -29,36 +79,17 @@ protected:
             std::filesystem::create_symlink(plugin_file(d), dir_->file(std::string(d) + ".so"));
         for (const char *f : {"gradient", "crash", "version2"})
             std::filesystem::create_symlink(fake_file(f), dir_->file(std::string(f) + ".so"));
-        int out[2];
-        ASSERT_EQ(pipe(out), 0);
-        std::string err = dir_->file("stderr.txt");
-        std::fflush(nullptr);
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(out[1], 1);
-            if (!std::freopen(err.c_str(), "w", stderr))
-                _exit(127);
-            close(out[0]);
-            execl(TEXHOST_PATH, TEXHOST_PATH, "serve", "--port", "0", "--plugin-dir",
-                  dir_->path().c_str(), (char *)nullptr);
-            _exit(127);
-        }
-        close(out[1]);
-        std::string line;
-        char c;
-        while (read(out[0], &c, 1) == 1 && c != '\n')
-            line += c;
-        close(out[0]);
-        size_t colon = line.rfind(':');
-        ASSERT_NE(line.find("http://127.0.0.1:"), std::string::npos) << line;
-        port_ = std::atoi(line.c_str() + colon + 1);
+        server_ = start_server({"--port", "0", "--plugin-dir", dir_->path()},
+                               dir_->file("stderr.txt"));
+        ASSERT_NE(server_.first_line.find("http://127.0.0.1:"), std::string::npos)
+            << server_.first_line;
+        port_ = server_.port;
     }
 
     static void TearDownTestSuite()
     {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
+        if (server_.pid > 0) {
+            EXPECT_EQ(stop_server(server_), 0) << "Ctrl-C ends the server cleanly";
         }
         delete dir_;
     }
@@ -91,12 +122,12 @@ protected:
     static std::string out(const std::string &file = "cli.png") { return dir_->file(file); }
 
     static TempDir *dir_;
-    static pid_t pid_;
+    static Server server_;
     static int port_;
 };
 
 TempDir *Serve::dir_ = nullptr;
-pid_t Serve::pid_ = -1;
+Server Serve::server_;
 int Serve::port_ = 0;
 
 // A refused request: the status, one line of reason, and the server goes on.
@@ -361,4 +392,27 @@ TEST_F(Serve, NewerRequestCancelsTheOlderOne)
     auto other = get("/api/render", {{"plugin", "harvoske"}, {"size", "16"}, {"session", "pageB"}});
     ASSERT_TRUE(other);
     EXPECT_EQ(other->status, 200) << other->body;
+}
+
+TEST_F(Serve, StartsOnlyWhereItCanAndSaysWhenItOpensUp)
+{
+    // The port is taken by the suite's server.
+    TempDir one, empty;
+    std::filesystem::create_symlink(plugin_file("harvoske"), one.file("harvoske.so"));
+    expect_one_line_error(run_texhost({"serve", "--port", std::to_string(port_), "--plugin-dir",
+                                       one.path()}),
+                          "cannot listen on 127.0.0.1 port " + std::to_string(port_));
+    expect_one_line_error(run_texhost({"serve", "--port", "0", "--plugin-dir", empty.path()}),
+                          "no usable plug-ins");
+    expect_one_line_error(run_texhost({"serve", "--port", "70000"}), "--port");
+    expect_one_line_error(run_texhost({"serve", "--colour"}), "unknown argument \"--colour\"");
+
+    // Any other address than loopback: a warning, loud and on its own line.
+    Server open = start_server({"--port", "0", "--host", "0.0.0.0", "--plugin-dir", dir_->path()},
+                               empty.file("err.txt"));
+    ASSERT_GT(open.port, 0) << open.first_line;
+    EXPECT_EQ(stop_server(open), 0);
+    std::string err = read_text(empty.file("err.txt"));
+    EXPECT_NE(err.find("WARNING: listening on 0.0.0.0"), std::string::npos) << err;
+    EXPECT_NE(err.find("without any password"), std::string::npos) << err;
 }
