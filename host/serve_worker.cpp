@@ -127,11 +127,12 @@ std::vector<uint8_t> render_png(const RenderJob &job, const Plugin &plugin, Rend
 
 // --- the parent ---
 
-bool write_all(int fd, const void *data, size_t size)
+// Moves `size` bytes through read() or write(), again after a signal, until
+// all are through; false when the pipe closed or failed.
+template <typename Op, typename Bytes> bool move_all(Op op, int fd, Bytes *p, size_t size)
 {
-    const char *p = static_cast<const char *>(data);
     while (size > 0) {
-        ssize_t n = write(fd, p, size);
+        ssize_t n = op(fd, p, size);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -142,19 +143,14 @@ bool write_all(int fd, const void *data, size_t size)
     return true;
 }
 
+bool write_all(int fd, const void *data, size_t size)
+{
+    return move_all(::write, fd, static_cast<const char *>(data), size);
+}
+
 bool read_all(int fd, void *data, size_t size)
 {
-    char *p = static_cast<char *>(data);
-    while (size > 0) {
-        ssize_t n = read(fd, p, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        size -= (size_t)n;
-    }
-    return true;
+    return move_all(::read, fd, static_cast<char *>(data), size);
 }
 
 // The status line is short; reading it a byte at a time leaves the image
