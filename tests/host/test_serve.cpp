@@ -77,8 +77,8 @@ protected:
         dir_ = new TempDir;
         for (const char *d : {"harvoske", "pellosca", "vamorela"})
             std::filesystem::create_symlink(plugin_file(d), dir_->file(std::string(d) + ".so"));
-        for (const char *f : {"gradient", "crash", "version2"})
-            std::filesystem::create_symlink(fake_file(f), dir_->file(std::string(f) + ".so"));
+        for (const char *f : {"gradient", "crashing/crash", "version2"})
+            std::filesystem::create_symlink(fake_file(f), dir_->file(library_stem(f) + ".so"));
         server_ = start_server({"--port", "0", "--plugin-dir", dir_->path()},
                                dir_->file("stderr.txt"));
         ASSERT_NE(server_.first_line.find("http://127.0.0.1:"), std::string::npos)
