@@ -118,7 +118,7 @@ let sent = 0;              // number of the newest request
 let shown = 0;             // number of the request whose image is on screen
 let inflight = null;       // {n, started, controller}
 let pending = false;       // a change came while a request was in flight
-let timer = 0;
+let timer = 0;             // a change waiting for its debounce; 0 when none
 
 function changed() {
   writeUrl();
@@ -131,6 +131,7 @@ function changed() {
 // and the newest state follows it at once; an older one is abandoned, and
 // the server stops its render.
 function request() {
+  timer = 0;
   if (inflight && performance.now() - inflight.started < 120) {
     pending = true;
     return;

@@ -104,9 +104,9 @@ def preview_number(driver):
 
 def wait_for_new_preview(driver, after):
     """Waits until an image newer than request `after` is shown and no
-    request is still on its way, so that the image is the newest state."""
+    change is waiting or on its way, so that the image is the newest state."""
     WebDriverWait(driver, 20).until(lambda d: preview_number(d) > after and d.execute_script(
-        'return inflight === null && !pending'))
+        'return inflight === null && !pending && !timer'))
     return preview_number(driver)
 
 
