@@ -394,6 +394,23 @@ TEST_F(Serve, NewerRequestCancelsTheOlderOne)
     EXPECT_EQ(other->status, 200) << other->body;
 }
 
+// A plug-in stuck inside one sample never sees the cancel: its render
+// process is ended once the grace time has passed, and the page goes on.
+TEST_F(Serve, StuckPluginIsEndedWhenSuperseded)
+{
+    auto stuck = std::async(std::launch::async, [&] {
+        return get("/api/render", {{"plugin", "crash"}, {"size", "4"}, {"p.Steps", "6"},
+                                   {"session", "pageC"}});
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    auto newer = get("/api/render", {{"plugin", "crash"}, {"size", "4"}, {"session", "pageC"}});
+    auto old = stuck.get();
+    ASSERT_TRUE(old);
+    expect_refused(old, 409, "superseded");
+    ASSERT_TRUE(newer);
+    EXPECT_EQ(newer->status, 200) << newer->body;
+}
+
 TEST_F(Serve, StartsOnlyWhereItCanAndSaysWhenItOpensUp)
 {
     // The port is taken by the suite's server.
