@@ -8,7 +8,10 @@
 #include "gallery.h"
 #include "image.h"
 #include "loader.h"
+#include "presets.h"
 #include "render.h"
+#include "serve.h"
+#include "serve_worker.h"
 
 #include <algorithm>
 #include <atomic>
@@ -32,6 +35,7 @@ const char usage_text[] =
     "  texhost render PLUGIN -o FILE.png   render the texture to a PNG or OpenEXR file\n"
     "  texhost gallery OUTDIR              every plug-in, every sub-type, with defaults\n"
     "  texhost plugins                     the plug-ins found in the plug-in folder\n"
+    "  texhost serve [--port N] [--open]   a live preview in the browser (see below)\n"
     "  texhost --version                   the tool's version\n"
     "\n"
     "PLUGIN is a path to a .so file or a plug-in's name (harvoske, Pellosca, ...)\n"
@@ -49,6 +53,8 @@ const char usage_text[] =
     "  --stype S              sub-type by name or index\n"
     "  --set \"LABEL=VALUE\"    a parameter by label or field name, case-insensitive;\n"
     "                         repeatable, applied after --params\n"
+    "  --preset NAME          start from a preset (presets/LIBRARY/NAME.txt, or a file):\n"
+    "                         its values, and its sub-type and shape unless given\n"
     "  --params FILE          load a parameter file (one \"label = value\" a line)\n"
     "  --save-params FILE     save the parameters in effect\n"
     "  --list                 print the widget table with the values in effect\n"
@@ -63,6 +69,9 @@ const char usage_text[] =
     "  --threads N            render threads (default: every core)\n"
     "  --host-entry           call plugin_tex_doit and read result, on one thread\n"
     "  --quiet                no progress bar and no summary\n"
+    "serve options: --port N (default 8765, 0: any free port), --plugin-dir DIR,\n"
+    "  --open (start a browser), --host ADDRESS (default 127.0.0.1; any other\n"
+    "  address lets other machines in, without a password)\n"
     "gallery options: --size N (swatch side, default 128), --extent E, --threads N,\n"
     "  --shape plane|sphere|terrain (default plane: the slice z = 0)\n";
 
@@ -366,7 +375,9 @@ std::string rate_text(double per_second)
 
 int cmd_render(Args &a)
 {
-    std::string plugin_arg, dir, output, normal_map, pack, params_in, params_out, stype_arg;
+    std::string plugin_arg, dir, output, normal_map, pack, params_in, params_out, stype_arg,
+        preset_arg;
+    bool shape_given = false;
     std::vector<std::string> sets;
     View view;
     RenderOptions ro;
@@ -393,13 +404,16 @@ int cmd_render(Args &a)
             sets.push_back(value());
         else if (opt == "--params")
             params_in = value();
+        else if (opt == "--preset")
+            preset_arg = value();
         else if (opt == "--save-params")
             params_out = value();
         else if (opt == "--list" && !next.has_inline)
             list = true;
-        else if (opt == "--shape")
+        else if (opt == "--shape") {
             view.shape = parse_shape(value());
-        else if (opt == "--footprint" && !next.has_inline)
+            shape_given = true;
+        } else if (opt == "--footprint" && !next.has_inline)
             view.footprint = true;
         else if (opt == "--tileable" && !next.has_inline)
             ro.tileable = true;
@@ -450,6 +464,14 @@ int cmd_render(Args &a)
 
     auto plugin = Plugin::open(resolve_plugin(plugin_arg, plugin_dir_from(dir)));
     ParamBlock block = plugin->defaults();
+    if (!preset_arg.empty()) {
+        Preset preset = find_preset(library_stem(plugin->path()), preset_arg);
+        int stype = apply_preset(preset, *plugin, block);
+        if (stype >= 0 && stype_arg.empty())
+            ro.stype = stype;
+        if (!preset.shape.empty() && !shape_given)
+            view.shape = parse_shape(preset.shape);
+    }
     if (!params_in.empty())
         block.load_file(params_in);
     for (const std::string &s : sets) {
@@ -560,6 +582,29 @@ int cmd_gallery(Args &a)
     return g.problems.empty() ? 0 : 1;
 }
 
+int cmd_serve(Args &a)
+{
+    ServeOptions o;
+    std::string dir;
+    while (!a.done()) {
+        Option next(a);
+        const std::string &arg = next.arg, &opt = next.opt;
+        if (opt == "--port")
+            o.port = parse_count(opt, next.value(), 0, 65535);
+        else if (opt == "--host")
+            o.host = next.value();
+        else if (opt == "--plugin-dir")
+            dir = next.value();
+        else if (opt == "--open" && !next.has_inline)
+            o.open_browser = true;
+        else
+            throw UsageError("unknown argument \"" + arg + "\" for serve (see texhost --help)");
+    }
+    o.plugin_dir = plugin_dir_from(dir);
+    o.executable = "/proc/self/exe";
+    return serve(o);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -587,7 +632,12 @@ int main(int argc, char **argv)
             return cmd_gallery(a);
         if (cmd == "plugins")
             return cmd_plugins(a);
-        throw UsageError("unknown command \"" + cmd + "\"; commands: info, render, gallery, plugins");
+        if (cmd == "serve")
+            return cmd_serve(a);
+        if (cmd == "serve-worker") // the render process of serve
+            return serve_worker();
+        throw UsageError("unknown command \"" + cmd +
+                         "\"; commands: info, render, gallery, plugins, serve");
     } catch (const UsageError &e) {
         return fail(e.what(), 2);
     } catch (const RenderCancelled &) {

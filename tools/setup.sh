@@ -35,7 +35,7 @@ packages=(
     # float images for exact bakes
     libopenexr-dev
     # the preview server, and a real browser to test its page
-    libcpp-httplib-dev chromium chromium-driver python3-selenium
+    libcpp-httplib-dev nlohmann-json3-dev chromium chromium-driver python3-selenium
     # the Python module, against Debian's interpreter and NumPy
     python3-dev pybind11-dev python3-numpy python3-pytest
 )
