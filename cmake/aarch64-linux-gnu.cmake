@@ -9,3 +9,5 @@ set(CMAKE_LIBRARY_ARCHITECTURE aarch64-linux-gnu)
 set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64)
 # Libraries and headers of the target only; programs of the build machine.
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+# pkg-config with the target's search path (from pkgconf:arm64).
+set(PKG_CONFIG_EXECUTABLE aarch64-linux-gnu-pkg-config CACHE FILEPATH "pkg-config for the target")

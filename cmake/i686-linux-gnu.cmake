@@ -10,3 +10,5 @@ set(CMAKE_C_FLAGS_INIT -m32)
 set(CMAKE_CXX_FLAGS_INIT -m32)
 set(CMAKE_LIBRARY_ARCHITECTURE i386-linux-gnu)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+# pkg-config with the target's search path (from pkgconf:i386).
+set(PKG_CONFIG_EXECUTABLE i686-linux-gnu-pkg-config CACHE FILEPATH "pkg-config for the target")

@@ -29,9 +29,11 @@ jobs=${CROSS_CHECK_JOBS:-$(nproc)}
 
 build=build-$target
 configure=()
+skip=()
 
 # The libraries the tests and the host link, for a multiarch target.
-target_libraries=(libstdc++6 libgtest-dev libgmock-dev libpng-dev libimath-dev libopenexr-3-1-30)
+target_libraries=(libstdc++6 libgtest-dev libgmock-dev libpng-dev libimath-dev libopenexr-3-1-30
+    libcpp-httplib-dev pkgconf)
 # Development packages that dpkg cannot install beside the build machine's
 # own (their files clash): they are unpacked into <build>/sysroot instead,
 # where CMake finds them, with the run-time library their CMake files name
@@ -51,15 +53,20 @@ unpack_into_sysroot() {
 
 case $target in
 aarch64 | aarch64-clang)
-    tools/setup.sh cmake make clang g++-aarch64-linux-gnu qemu-user
+    tools/setup.sh cmake make clang nlohmann-json3-dev g++-aarch64-linux-gnu qemu-user
     tools/setup.sh --arch arm64 "${target_libraries[@]}"
     unpack_into_sysroot arm64
     toolchain=cmake/aarch64-linux-gnu.cmake
     [ "$target" = aarch64 ] || toolchain=cmake/aarch64-linux-gnu-clang.cmake
     configure+=(-DCMAKE_TOOLCHAIN_FILE=$toolchain)
+    # An emulated program cannot start another program of the target itself
+    # (the build machine's kernel cannot run it without binfmt_misc), and the
+    # preview server runs every render in a process of its own executable:
+    # its tests are left to the native builds.
+    skip=(-E '^(Serve[.]|serve_page$)')
     ;;
 i386)
-    tools/setup.sh cmake make g++ libc6-dev-i386 lib32gcc-12-dev lib32stdc++-12-dev
+    tools/setup.sh cmake make g++ nlohmann-json3-dev libc6-dev-i386 lib32gcc-12-dev lib32stdc++-12-dev
     tools/setup.sh --arch i386 "${target_libraries[@]}" libc6-dev
     unpack_into_sysroot i386
     configure+=(-DCMAKE_TOOLCHAIN_FILE=cmake/i686-linux-gnu.cmake)
@@ -77,5 +84,5 @@ start=$SECONDS
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${configure[@]}" >/dev/null
 cmake --build "$build" -j"$jobs"
 built=$SECONDS
-(cd "$build" && ctest --output-on-failure -j"$jobs" "$@")
+(cd "$build" && ctest --output-on-failure -j"$jobs" "${skip[@]}" "$@")
 echo "cross-check $target passed: build $((built - start)) s, tests $((SECONDS - built)) s"
