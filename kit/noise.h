@@ -28,9 +28,27 @@ void turb(float noisesize, float xc, float yc, float zc, float *vec, int seed);
 void turb_batch(int n, float size, const float *x, const float *y, const float *z,
                 float (*vec)[3], int seed);
 
-// The same noise computed one axis and one corner at a time; turb must give
-// identical bits (the tests compare them).
+// The definition of turb: the noise computed one axis and one corner at a
+// time, plainly. Every fast path must give identical bits (the tests compare).
 void turb_reference(float noisesize, float xc, float yc, float zc, float *vec, int seed);
+
+// The machine paths of turb, turb_batch and point_turbulance_batch, by the
+// instruction set they use; all give the same bits. "portable" is plain
+// vector code for any processor (four lanes); "avx2" and "avx512" exist on
+// x86 builds and run where the processor has them (four and eight lanes).
+enum class NoiseLanes { portable, avx2, avx512 };
+constexpr NoiseLanes all_noise_lanes[] = {NoiseLanes::portable, NoiseLanes::avx2,
+                                          NoiseLanes::avx512};
+const char *noise_lanes_name(NoiseLanes lanes);
+int noise_lane_width(NoiseLanes lanes);
+// Whether this build and this processor can run the path.
+bool noise_lanes_available(NoiseLanes lanes);
+// The path in use: the widest available, unless one was chosen below.
+NoiseLanes noise_lanes();
+// Makes every later noise call of this library take the given path; false,
+// changing nothing, if it is not available. For tests and benchmarks: a
+// call racing with noise evaluations on other threads is not allowed.
+bool use_noise_lanes(NoiseLanes lanes);
 
 // Fractal sum of nr + 1 octaves of turb, with the optional hard-noise fold.
 // A negative nr counts as 0 (one octave), one above max_noise_depth as

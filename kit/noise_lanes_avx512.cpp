@@ -1,0 +1,41 @@
+// The noise paths compiled for AVX-512: eight lanes per instruction, the
+// last few lanes of a run as a group of four. Only on x86; chosen at run time.
+#if defined(__x86_64__) || defined(__i386__)
+#include "noise.h"
+#include "noise_paths.h"
+
+#include <cstdint>
+#include <cstring>
+#include <immintrin.h>
+
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512f,avx512vl"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512vl")
+// GCC's own _mm512_cvtps_pd starts from an undefined vector it then overwrites.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+#define NOISE_WIDEN4(v) ((v4d)_mm256_cvtps_pd((__m128)(v)))
+#define NOISE_WIDEN8(v) ((v8d)_mm512_cvtps_pd((__m256)(v)))
+#include "noise_lanes.h"
+
+namespace {
+void turb_avx512(float noisesize, float xc, float yc, float zc, float *vec, int seed)
+{
+    turb_one(noisesize, xc, yc, zc, vec, seed);
+}
+void noise_avx512(const NoiseLaneJob &job) { noise_lanes<8, 4>(job); }
+void turbulence_avx512(const TurbulenceJob &job) { turbulence_lanes<8, 4>(job); }
+} // namespace
+
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
+
+const NoisePath avx512_noise_path = {NoiseLanes::avx512, turb_avx512, noise_avx512,
+                                     turbulence_avx512};
+#endif

@@ -1,0 +1,47 @@
+// The machine paths of the noise, one per instruction set (noise_lanes_*.cpp),
+// and what noise.cpp hands them. Internal to the kit.
+#pragma once
+
+#include "noise.h"
+
+#include <cstdint>
+
+// hash[i & 255] and 4 * hash[i & 255] (the offset of that gradient row in
+// hashvectf_wide) for i in 0..511, so that a byte plus a byte needs no mask.
+extern const unsigned char hash_twice[512];
+extern const uint32_t *const gradient_row_twice;
+
+// n evaluations of turb, lane l at (x[l], y[l], z[l]) with cell size
+// size[l]; no size may be zero.
+struct NoiseLaneJob {
+    int n;
+    const float *size, *x, *y, *z;
+    float *out_x, *out_y, *out_z;
+    int seed;
+};
+
+// point_turbulance at n points (1 .. max_turbulence_batch), with the octave
+// count (1 .. max_noise_depth + 1), cell sizes and weights already worked out.
+struct TurbulenceJob {
+    int octaves;
+    const float *size, *weight;
+    int hard;
+    int n;
+    const float *x, *y, *z;
+    float (*vec)[3];
+    int seed;
+};
+
+struct NoisePath {
+    NoiseLanes lanes;
+    void (*turb)(float noisesize, float xc, float yc, float zc, float *vec, int seed);
+    void (*noise)(const NoiseLaneJob &job);
+    void (*turbulence)(const TurbulenceJob &job);
+};
+
+extern const NoisePath portable_noise_path;
+#if defined(__x86_64__) || defined(__i386__)
+#define NOISE_X86_PATHS 1
+extern const NoisePath avx2_noise_path;
+extern const NoisePath avx512_noise_path;
+#endif
