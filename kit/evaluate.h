@@ -100,19 +100,7 @@ inline float finite_or_zero(float v) { return std::isfinite(v) ? v : 0.0f; }
 // The points of one shading sample: the supersamples, then the bump points.
 constexpr int max_sample_points = max_osa + 6;
 static_assert(max_sample_points <= max_turbulence_batch, "one batch holds every point of a sample");
-
-struct SamplePoints {
-    int count;
-    float x[max_sample_points], y[max_sample_points], z[max_sample_points];
-
-    void add(float px, float py, float pz)
-    {
-        x[count] = px;
-        y[count] = py;
-        z[count] = pz;
-        count++;
-    }
-};
+using SamplePoints = TurbulencePoints;
 
 // Pattern values (and colour values) at every point.
 template <class T>
@@ -125,19 +113,17 @@ inline void evaluate_points(int stype, const typename T::Cast &c, const SamplePo
 #else
     float turbulence[max_sample_points][3];
     if constexpr (std::is_base_of<TurbulenceAtSamplePoint, T>::value) {
-        point_turbulance_batch(c.noise_size, c.falloff, c.hard_noise, p.count, p.x, p.y, p.z,
-                               turbulence, c.depth, c.seed);
+        point_turbulance_batch(c.noise_size, c.falloff, c.hard_noise, p, turbulence, c.depth,
+                               c.seed);
     } else {
-        float tx[max_sample_points], ty[max_sample_points], tz[max_sample_points];
+        TurbulencePoints at;
         for (int i = 0; i < p.count; i++) {
-            float at[3];
-            T::turbulence_point(stype, &c, p.x[i], p.y[i], p.z[i], at);
-            tx[i] = at[0];
-            ty[i] = at[1];
-            tz[i] = at[2];
+            float a[3];
+            T::turbulence_point(stype, &c, p.x[i], p.y[i], p.z[i], a);
+            at.add(a[0], a[1], a[2]);
         }
-        point_turbulance_batch(c.noise_size, c.falloff, c.hard_noise, p.count, tx, ty, tz,
-                               turbulence, c.depth, c.seed);
+        point_turbulance_batch(c.noise_size, c.falloff, c.hard_noise, at, turbulence, c.depth,
+                               c.seed);
     }
     for (int i = 0; i < p.count; i++)
         value[i] = T::finish(stype, &c, p.x[i], p.y[i], p.z[i], turbulence[i], normal, &color[i]);
@@ -181,7 +167,6 @@ inline int evaluate(int stype, const void *block, const float *texvec, const flo
     // Supersamples: jittered over the footprint (sample 0 too, unless the
     // plug-in keeps it at texvec), or the single point texvec.
     SamplePoints p;
-    p.count = 0;
     int level = 1;
     if (dxt) {
         float osa_size = vec_len(dxt) + vec_len(dyt);

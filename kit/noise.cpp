@@ -141,12 +141,18 @@ void turb_batch(int n, float size, const float *x, const float *y, const float *
     }
     const NoisePath &path = active_path();
     constexpr int chunk = 64;
-    float sizes[chunk], ox[chunk], oy[chunk], oz[chunk];
+    float sizes[chunk], px[chunk], py[chunk], pz[chunk], ox[chunk], oy[chunk], oz[chunk];
     for (int i = 0; i < chunk; i++)
         sizes[i] = size;
     for (int i = 0; i < n; i += chunk) {
         const int m = n - i < chunk ? n - i : chunk;
-        path.noise({m, sizes, x + i, y + i, z + i, ox, oy, oz, seed});
+        const int lanes = (m + 3) & ~3; // spare lanes at the origin
+        for (int l = 0; l < lanes; l++) {
+            px[l] = l < m ? x[i + l] : 0.0f;
+            py[l] = l < m ? y[i + l] : 0.0f;
+            pz[l] = l < m ? z[i + l] : 0.0f;
+        }
+        path.noise({lanes, sizes, px, py, pz, ox, oy, oz, seed});
         for (int l = 0; l < m; l++) {
             vec[i + l][0] = ox[l];
             vec[i + l][1] = oy[l];
@@ -203,17 +209,15 @@ void point_turbulance(float noise_size, float falloff, int hard, float x, float 
     recursive_turb(noise_size, falloff, hard, x, y, z, vec, depth, seed);
 }
 
-void point_turbulance_batch(float noise_size, float falloff, int hard, int n, const float *x,
-                            const float *y, const float *z, float (*vec)[3], int depth, int seed)
+void point_turbulance_batch(float noise_size, float falloff, int hard, const TurbulencePoints &p,
+                            float (*vec)[3], int depth, int seed)
 {
+    if (p.count <= 0 || p.count > max_turbulence_batch)
+        return;
     if (depth < 0)
         depth = 0;
     if (depth > max_noise_depth)
         depth = max_noise_depth;
-    if (n > max_turbulence_batch)
-        n = max_turbulence_batch;
-    if (n <= 0)
-        return;
     const int octaves = depth + 1;
 
     // Octave weights and cell sizes, as recursive_turb steps through them.
@@ -227,7 +231,18 @@ void point_turbulance_batch(float noise_size, float falloff, int hard, int n, co
     }
     // Every (octave, point) pair is an independent turb, each lane with its
     // own cell size; the path then sums each point's octaves in order.
-    active_path().turbulence({octaves, size, weight, hard, n, x, y, z, vec, seed});
+    active_path().turbulence({octaves, size, weight, hard, &p, vec, seed});
+}
+
+void point_turbulance_batch(float noise_size, float falloff, int hard, int n, const float *x,
+                            const float *y, const float *z, float (*vec)[3], int depth, int seed)
+{
+    TurbulencePoints p;
+    if (n > max_turbulence_batch)
+        n = max_turbulence_batch;
+    for (int i = 0; i < n; i++)
+        p.add(x[i], y[i], z[i]);
+    point_turbulance_batch(noise_size, falloff, hard, p, vec, depth, seed);
 }
 
 namespace {

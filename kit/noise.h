@@ -66,6 +66,25 @@ constexpr int max_turbulence_batch = 22;
 void point_turbulance_batch(float noise_size, float falloff, int hard, int n, const float *x,
                             const float *y, const float *z, float (*vec)[3], int depth, int seed);
 
+// The points of one such batch as the noise lanes load them: each coordinate
+// in its own array, with room past the last point for a whole group of
+// lanes (what lies there is never part of a result).
+struct TurbulencePoints {
+    static constexpr int capacity = (max_turbulence_batch + 7) / 8 * 8;
+    int count = 0;
+    float x[capacity], y[capacity], z[capacity];
+
+    void add(float px, float py, float pz)
+    {
+        x[count] = px;
+        y[count] = py;
+        z[count] = pz;
+        count++;
+    }
+};
+void point_turbulance_batch(float noise_size, float falloff, int hard, const TurbulencePoints &p,
+                            float (*vec)[3], int depth, int seed);
+
 // One of the 256 values k/256, fixed by the seed and the exact bits of the point.
 float fixed_rand(int seed, float x, float y, float z);
 

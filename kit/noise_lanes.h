@@ -54,9 +54,9 @@ template <> struct Lanes<8> {
 };
 
 // Float to double in every lane. GCC splits the generic conversion of four
-// or eight lanes in halves through memory, so a file compiled for x86 vector
-// extensions names the one instruction that does it (NOISE_WIDEN4/8).
-VECTOR_INLINE v2d widen(v2f v) { return __builtin_convertvector(v, v2d); }
+// or eight lanes in halves through memory, and converts pairs one by one, so
+// a file compiled for x86 names the instructions that do it (NOISE_WIDEN4/8,
+// NOISE_WIDEN_LOW and NOISE_NARROW_LOW for the low two lanes of four floats).
 #ifdef NOISE_WIDEN4
 VECTOR_INLINE v4d widen(v4f v) { return NOISE_WIDEN4(v); }
 #else
@@ -67,7 +67,20 @@ VECTOR_INLINE v8d widen(v8f v) { return NOISE_WIDEN8(v); }
 #else
 VECTOR_INLINE v8d widen(v8f v) { return __builtin_convertvector(v, v8d); }
 #endif
-VECTOR_INLINE v2f narrow(v2d v) { return __builtin_convertvector(v, v2f); }
+#ifdef NOISE_WIDEN_LOW
+VECTOR_INLINE v2d widen_low(v4f v) { return NOISE_WIDEN_LOW(v); }
+VECTOR_INLINE v4f narrow_low(v2d v) { return NOISE_NARROW_LOW(v); }
+#else
+VECTOR_INLINE v2d widen_low(v4f v)
+{
+    return __builtin_convertvector(__builtin_shufflevector(v, v, 0, 1), v2d);
+}
+VECTOR_INLINE v4f narrow_low(v2d v)
+{
+    const v2f f = __builtin_convertvector(v, v2f);
+    return __builtin_shufflevector(f, f, 0, 1, 0, 1);
+}
+#endif
 VECTOR_INLINE v4f narrow(v4d v) { return __builtin_convertvector(v, v4f); }
 VECTOR_INLINE v8f narrow(v8d v) { return __builtin_convertvector(v, v8f); }
 VECTOR_INLINE v4i truncate(v4f v) { return __builtin_convertvector(v, v4i); }
@@ -77,6 +90,7 @@ VECTOR_INLINE v8f to_float(v8i v) { return __builtin_convertvector(v, v8f); }
 
 // The value a float variable would hold, kept in double.
 template <class D> VECTOR_INLINE D round_to_float(D v) { return widen(narrow(v)); }
+VECTOR_INLINE v2d round_to_float(v2d v) { return widen_low(narrow_low(v)); }
 
 template <class V> VECTOR_INLINE V load(const float *p)
 {
@@ -98,20 +112,31 @@ template <class I> VECTOR_INLINE bool all_lanes(I mask)
     return all == ~0ull;
 }
 
-// The cells and offsets of one axis of N scaled coordinates: floor by
-// truncation (exact inside int range), near = v - floor(v) in [0, 1] and
-// far = near - 1, both exact float operations. False when a lane lies outside
-// int range or is NaN; the caller then evaluates those lanes one by one.
+// The cells and offsets of one axis of N scaled coordinates: near =
+// v - floor(v) in [0, 1] and far = near - 1, both exact float operations.
+// False when a lane lies outside int range or is NaN; the caller then
+// evaluates those lanes one by one. Inside int range the floor is exact by
+// truncation, or by the processor's rounding instruction where the file
+// names one (NOISE_FLOOR4/8).
+#ifdef NOISE_FLOOR4
+VECTOR_INLINE v4f round_down(v4f v) { return NOISE_FLOOR4(v); }
+VECTOR_INLINE v8f round_down(v8f v) { return NOISE_FLOOR8(v); }
+#endif
 template <class F, class I> VECTOR_INLINE bool split_axis(F v, I &cell, F &near, F &far)
 {
     if (!all_lanes((I)((v >= -2147483648.0f) & (v < 2147483648.0f))))
         return false;
+#ifdef NOISE_FLOOR4
+    const F down = round_down(v);
+    cell = truncate(down);
+#else
     const I t = truncate(v);
     const F ft = to_float(t);
     const I up = ft > v; // -1 where truncation went up (negative non-integers)
     cell = t + up;
-    const I one = (I)(F{} + 1.0f);
-    near = v - (ft - (F)(up & one));
+    const F down = ft - (F)(up & (I)(F{} + 1.0f));
+#endif
+    near = v - down;
     far = near - 1.0f;
     return true;
 }
@@ -122,15 +147,15 @@ template <class F, class I> VECTOR_INLINE F select(I mask, F a, F b)
     return (F)((mask & (I)a) | (~mask & (I)b));
 }
 
-// Corner weight w(t) = 1 - 3t^2 + 2|t|^3, t^2 rounded to float first, in
-// double as turb_reference forms it. For a far offset (t <= 0) adding
-// 2t^2|t| is exactly the subtraction of 2t^2 t.
-template <class F> VECTOR_INLINE auto corner_weight(F t)
+// Corner weight w(t) = 1 - 3t^2 + 2|t|^3 of offsets t (also given widened),
+// t^2 rounded to float first, in double as turb_reference forms it. For a
+// far offset (t <= 0) adding 2t^2|t| is exactly the subtraction of 2t^2 t.
+template <class F, class D> VECTOR_INLINE D corner_weight(F t, D wide)
 {
-    typedef decltype(t < t) I;
-    const auto t2 = widen(t * t);
-    const auto magnitude = widen((F)((I)t & 0x7fffffff));
-    return widen(narrow((1.0 - 3.0 * t2) + 2.0 * t2 * magnitude));
+    typedef decltype(wide < wide) L;
+    const D t2 = widen(t * t);
+    const D magnitude = (D)((L)wide & 0x7fffffffffffffff);
+    return round_to_float((1.0 - 3.0 * t2) + 2.0 * t2 * magnitude);
 }
 
 // Offsets of the eight gradient rows (x, y, z, 0) of one lattice cell, in
@@ -183,63 +208,112 @@ VECTOR_INLINE void gradients(const unsigned *offset, v8d &x, v8d &y, v8d &z)
     z = __builtin_shufflevector(z_lo, z_hi, 0, 1, 2, 3, 8, 9, 10, 11);
 }
 
-// N evaluations of turb, lane l at (xc[l], yc[l], zc[l]) with cell size
-// size[l] (not zero), results to out_x[l], out_y[l], out_z[l]. Returns false,
-// writing nothing, if a scaled coordinate lies outside int range.
-template <int N>
-VECTOR_INLINE bool noise_group(const float *size, const float *xc, const float *yc,
-                               const float *zc, unsigned seed, float *out_x, float *out_y,
-                               float *out_z)
-{
+// A group of N evaluations between the steps of noise_groups.
+template <int N> struct Group {
     typedef typename Lanes<N>::d D;
     typedef typename Lanes<N>::f F;
     typedef typename Lanes<N>::i I;
-    const D s = widen(load<F>(size));
-    I ix, iy, iz;
-    F nx, ny, nz, fx, fy, fz;
-    if (!split_axis(narrow((widen(load<F>(xc)) + 1.0) / s), ix, nx, fx) ||
-        !split_axis(narrow((widen(load<F>(yc)) + 1.0) / s), iy, ny, fy) ||
-        !split_axis(narrow((widen(load<F>(zc)) + 1.0) / s), iz, nz, fz))
-        return false;
-
-    // Weights cn1..cn6, then the eight corner weights (cx * cy) * cz.
-    const D cn1 = corner_weight(nx), cn2 = corner_weight(ny), cn3 = corner_weight(nz);
-    const D cn4 = corner_weight(fx), cn5 = corner_weight(fy), cn6 = corner_weight(fz);
-    const D xy[4] = {cn1 * cn2, cn1 * cn5, cn4 * cn2, cn4 * cn5};
-    D weight[8];
-    for (int k = 0; k < 4; k++) {
-        weight[2 * k] = round_to_float(xy[k] * cn3);
-        weight[2 * k + 1] = round_to_float(xy[k] * cn6);
-    }
-
-    // Only the low eight bits of a cell index reach the tables.
+    I cell[3];        // x, y, z
+    F near[3], far[3];
+    D o[3], j[3];     // near and far offsets, widened
+    D weight[8];      // the corners in order of accumulation
+    D v[3];           // the sums so far
     unsigned row[8][N];
-    int32_t cx[N], cy[N], cz[N];
+};
+
+// Cells and offsets of lane l at (x[l], y[l], z[l]) with cell size size[l]
+// (not zero); false if a scaled coordinate lies outside int range.
+template <int N>
+VECTOR_INLINE bool split_group(Group<N> &g, const float *size, const float *x, const float *y,
+                               const float *z)
+{
+    typedef typename Group<N>::D D;
+    typedef typename Group<N>::F F;
+    const D s = widen(load<F>(size));
+    const float *point[3] = {x, y, z};
+    bool in_range = true;
+    for (int a = 0; a < 3; a++)
+        in_range &= split_axis(narrow((widen(load<F>(point[a])) + 1.0) / s), g.cell[a],
+                               g.near[a], g.far[a]);
+    return in_range;
+}
+
+// Weights cn1..cn6, then the eight corner weights (cx * cy) * cz.
+template <int N> VECTOR_INLINE void weigh_group(Group<N> &g)
+{
+    typedef typename Group<N>::D D;
+    D near_weight[3], far_weight[3];
+    for (int a = 0; a < 3; a++) {
+        g.o[a] = widen(g.near[a]);
+        g.j[a] = widen(g.far[a]);
+        near_weight[a] = corner_weight(g.near[a], g.o[a]);
+        far_weight[a] = corner_weight(g.far[a], g.j[a]);
+    }
+    for (int c = 0; c < 8; c++) {
+        const D cx = (c & 4) ? far_weight[0] : near_weight[0];
+        const D cy = (c & 2) ? far_weight[1] : near_weight[1];
+        const D cz = (c & 1) ? far_weight[2] : near_weight[2];
+        g.weight[c] = round_to_float(cx * cy * cz);
+    }
+}
+
+// The gradient rows of every lane's eight corners. Only the low eight bits
+// of a cell index reach the tables.
+template <int N> VECTOR_INLINE void hash_group(Group<N> &g, unsigned seed)
+{
+    typedef typename Group<N>::I I;
     const I low8 = (I)(I{} + 255);
-    const I x8 = ix & low8, y8 = iy & low8, z8 = (iz + (int32_t)seed) & low8;
+    const I x8 = g.cell[0] & low8, y8 = g.cell[1] & low8;
+    const I z8 = (g.cell[2] + (int32_t)seed) & low8;
+    int32_t cx[N], cy[N], cz[N];
     std::memcpy(cx, &x8, sizeof cx);
     std::memcpy(cy, &y8, sizeof cy);
     std::memcpy(cz, &z8, sizeof cz);
     for (int l = 0; l < N; l++)
-        corner_rows((unsigned)cx[l], (unsigned)cy[l], (unsigned)cz[l], &row[0][l], N);
+        corner_rows((unsigned)cx[l], (unsigned)cy[l], (unsigned)cz[l], &g.row[0][l], N);
+}
 
-    const D ox = widen(nx), oy = widen(ny), oz = widen(nz);
-    const D jx = widen(fx), jy = widen(fy), jz = widen(fz);
-    // The eight corners in their fixed order; every sum is rounded to float.
-    D v0 = {}, v1 = {}, v2 = {};
-#pragma GCC unroll 8
-    for (int c = 0; c < 7; c++) {
-        D gx, gy, gz;
-        gradients(row[c], gx, gy, gz);
-        v0 = round_to_float(v0 + gx * ((c & 4) ? jx : ox) * weight[c]);
-        v1 = round_to_float(v1 + gy * ((c & 2) ? jy : oy) * weight[c]);
-        v2 = round_to_float(v2 + gz * ((c & 1) ? jz : oz) * weight[c]);
+// Adds corner c's share to every sum, rounded to float (corners in order).
+template <int N> VECTOR_INLINE void add_corner(Group<N> &g, int c)
+{
+    typename Group<N>::D gradient[3];
+    gradients(g.row[c], gradient[0], gradient[1], gradient[2]);
+    const int far_side[3] = {c & 4, c & 2, c & 1};
+    for (int a = 0; a < 3; a++) {
+        const auto sum = g.v[a] + gradient[a] * (far_side[a] ? g.j[a] : g.o[a]) * g.weight[c];
+        g.v[a] = c < 7 ? round_to_float(sum) : sum; // the last sum is rounded on storing
     }
-    D gx, gy, gz;
-    gradients(row[7], gx, gy, gz);
-    store(out_x, narrow(v0 + gx * jx * weight[7]));
-    store(out_y, narrow(v1 + gy * jy * weight[7]));
-    store(out_z, narrow(v2 + gz * jz * weight[7]));
+}
+
+// K groups of N evaluations, interleaved so that the rounding chains of one
+// group run while another's wait, written to out + k * N. Returns false,
+// writing nothing, if a scaled coordinate of any lane lies outside int range.
+template <int N, int K>
+VECTOR_INLINE bool noise_groups(const float *size, const float *x, const float *y,
+                                const float *z, unsigned seed, float *out_x, float *out_y,
+                                float *out_z)
+{
+    Group<N> g[K];
+    bool in_range = true;
+    for (int k = 0; k < K; k++)
+        in_range &= split_group(g[k], size + k * N, x + k * N, y + k * N, z + k * N);
+    if (!in_range)
+        return false;
+    for (int k = 0; k < K; k++) {
+        weigh_group(g[k]);
+        hash_group(g[k], seed);
+        for (auto &sum : g[k].v)
+            sum = typename Group<N>::D{};
+    }
+#pragma GCC unroll 8
+    for (int c = 0; c < 8; c++)
+        for (int k = 0; k < K; k++)
+            add_corner(g[k], c);
+    for (int k = 0; k < K; k++) {
+        store(out_x + k * N, narrow(g[k].v[0]));
+        store(out_y + k * N, narrow(g[k].v[1]));
+        store(out_z + k * N, narrow(g[k].v[2]));
+    }
     return true;
 }
 
@@ -257,97 +331,92 @@ inline void noise_one_by_one(int n, const float *size, const float *x, const flo
     }
 }
 
-template <int N>
-VECTOR_INLINE void noise_group_or_one_by_one(const float *size, const float *x, const float *y,
-                                             const float *z, unsigned seed, float *out_x,
-                                             float *out_y, float *out_z)
+template <int N, int K>
+VECTOR_INLINE void groups_or_one_by_one(const float *size, const float *x, const float *y,
+                                        const float *z, unsigned seed, float *out_x,
+                                        float *out_y, float *out_z)
 {
-    if (!noise_group<N>(size, x, y, z, seed, out_x, out_y, out_z))
-        noise_one_by_one(N, size, x, y, z, seed, out_x, out_y, out_z);
+    if (!noise_groups<N, K>(size, x, y, z, seed, out_x, out_y, out_z))
+        noise_one_by_one(N * K, size, x, y, z, seed, out_x, out_y, out_z);
 }
 
-// The last n < N lanes as a group of N, the spare lanes at a point that
-// always lies in range.
-template <int N>
-VECTOR_INLINE void noise_partial_group(int n, const float *size, const float *x, const float *y,
-                                       const float *z, unsigned seed, float *out_x,
-                                       float *out_y, float *out_z)
+// The lanes of a job, K groups of N at a time; the rest, a multiple of
+// SMALL, in groups of SMALL. One group's rounding chains wait on the
+// conversion latency, which is why a few groups run at once, and narrow
+// registers convert with less latency, which is why the few lanes of a
+// sample often go faster as groups of four than as groups of eight.
+template <int N, int K, int SMALL> VECTOR_INLINE void noise_lanes(const NoiseLaneJob &job)
 {
-    float s[N], px[N], py[N], pz[N], ox[N], oy[N], oz[N];
-    for (int l = 0; l < N; l++) {
-        const bool used = l < n;
-        s[l] = used ? size[l] : 1.0f;
-        px[l] = used ? x[l] : 0.0f;
-        py[l] = used ? y[l] : 0.0f;
-        pz[l] = used ? z[l] : 0.0f;
-    }
-    noise_group_or_one_by_one<N>(s, px, py, pz, seed, ox, oy, oz);
-    for (int l = 0; l < n; l++) {
-        out_x[l] = ox[l];
-        out_y[l] = oy[l];
-        out_z[l] = oz[l];
-    }
-}
-
-// n evaluations in groups of WIDE lanes, the rest in one group of WIDE or
-// NARROW lanes, whichever it fills better. Sizes must not be zero.
-template <int WIDE, int NARROW>
-VECTOR_INLINE void noise_lanes(const NoiseLaneJob &job)
-{
+    static_assert(K >= 1 && K <= 3 && N % SMALL == 0 && N * K <= 4 * SMALL, "group shapes");
     const int n = job.n;
     const unsigned seed = (unsigned)job.seed;
     int l = 0;
-    for (; l + WIDE <= n; l += WIDE)
-        noise_group_or_one_by_one<WIDE>(job.size + l, job.x + l, job.y + l, job.z + l, seed,
-                                        job.out_x + l, job.out_y + l, job.out_z + l);
-    const int rest = n - l;
-    if (rest == 0)
-        return;
-    if (rest > NARROW)
-        noise_partial_group<WIDE>(rest, job.size + l, job.x + l, job.y + l, job.z + l, seed,
-                                  job.out_x + l, job.out_y + l, job.out_z + l);
-    else
-        noise_partial_group<NARROW>(rest, job.size + l, job.x + l, job.y + l, job.z + l, seed,
-                                    job.out_x + l, job.out_y + l, job.out_z + l);
+    for (; l + N * K <= n; l += N * K)
+        groups_or_one_by_one<N, K>(job.size + l, job.x + l, job.y + l, job.z + l, seed,
+                                   job.out_x + l, job.out_y + l, job.out_z + l);
+    const float *size = job.size + l, *x = job.x + l, *y = job.y + l, *z = job.z + l;
+    float *out_x = job.out_x + l, *out_y = job.out_y + l, *out_z = job.out_z + l;
+    switch ((n - l) / SMALL) {
+    case 1:
+        groups_or_one_by_one<SMALL, 1>(size, x, y, z, seed, out_x, out_y, out_z);
+        break;
+    case 2:
+        groups_or_one_by_one<SMALL, 2>(size, x, y, z, seed, out_x, out_y, out_z);
+        break;
+    case 3:
+        groups_or_one_by_one<SMALL, 3>(size, x, y, z, seed, out_x, out_y, out_z);
+        break;
+    }
 }
 
-// One evaluation, for a caller with a single point: the x and y of each
-// corner side by side in one pair of lanes, z in a second pair, which keeps
-// the rounding chain of the eight corners as short as the processor allows.
+// Corner weights of a pair of offsets t given squared (t2, as float) and
+// widened, as corner_weight forms them.
+VECTOR_INLINE v2d weight_pair(v2d t2, v2d wide)
+{
+    const v2d magnitude = (v2d)((decltype(wide < wide))wide & 0x7fffffffffffffff);
+    return round_to_float((1.0 - 3.0 * t2) + 2.0 * t2 * magnitude);
+}
+
+// One evaluation, for a caller with a single point: x and y side by side in
+// one pair of double lanes, z in another, which keeps the rounding chains
+// as short as the processor allows (wider registers convert more slowly).
 VECTOR_INLINE void turb_one(float noisesize, float xc, float yc, float zc, float *vec, int seed)
 {
     if (noisesize == 0.0f) {
         vec[0] = vec[1] = vec[2] = 0.0f;
         return;
     }
-    const v4d s = {noisesize, noisesize, noisesize, noisesize};
-    const v4f p = {xc, yc, zc, xc};
+    const double s = noisesize;
+    const v4f p = {xc, yc, zc, zc};
+    const v4f scaled_xy = narrow_low((widen_low(p) + 1.0) / s);
+    const v4f scaled_z = narrow_low((widen_low(__builtin_shufflevector(p, p, 2, 3, 2, 3)) + 1.0) / s);
     v4i cell;
-    v4f near, far;
-    if (!split_axis(narrow((widen(p) + 1.0) / s), cell, near, far)) {
+    v4f near, far; // x, y, z, z
+    if (!split_axis(__builtin_shufflevector(scaled_xy, scaled_z, 0, 1, 4, 5), cell, near, far)) {
         turb_reference(noisesize, xc, yc, zc, vec, seed);
         return;
     }
-    // Weights: (cn1, cn2), (cn4, cn5) and (cn3, cn6).
+    // Offsets (ox, oy), (jx, jy), (oz, jz), widened.
     const v4f xy_sides = __builtin_shufflevector(near, far, 0, 1, 4, 5);
-    const v2f z_sides = __builtin_shufflevector(near, far, 2, 6);
-    const v4d cn_xy = corner_weight(xy_sides);
-    const v2d cn_z = corner_weight(z_sides);
-    // (cx * cy) * cz for the corners in order, two at a time (z near, z far).
-    const v2d y_pair = __builtin_shufflevector(cn_xy, cn_xy, 1, 3); // cn2, cn5
-    const v2d cn1 = __builtin_shufflevector(cn_xy, cn_xy, 0, 0);
-    const v2d cn4 = __builtin_shufflevector(cn_xy, cn_xy, 2, 2);
-    const v2d xy_near = cn1 * y_pair, xy_far = cn4 * y_pair;
-    const v2d weight[4] = {round_to_float(__builtin_shufflevector(xy_near, xy_near, 0, 0) * cn_z),
-                           round_to_float(__builtin_shufflevector(xy_near, xy_near, 1, 1) * cn_z),
-                           round_to_float(__builtin_shufflevector(xy_far, xy_far, 0, 0) * cn_z),
-                           round_to_float(__builtin_shufflevector(xy_far, xy_far, 1, 1) * cn_z)};
+    const v4f z_sides = __builtin_shufflevector(near, far, 2, 6, 2, 6);
+    const v2d o = widen_low(xy_sides), j = widen_low(__builtin_shufflevector(xy_sides, xy_sides, 2, 3, 2, 3));
+    const v2d oj_z = widen_low(z_sides);
+
+    // Weights (cn1, cn2), (cn4, cn5), (cn3, cn6); then (cx * cy) * cz for
+    // the corners in order, two at a time (z near, z far).
+    const v4f xy_squares = xy_sides * xy_sides, z_squares = z_sides * z_sides;
+    const v2d cn_near = weight_pair(widen_low(xy_squares), o);
+    const v2d cn_far = weight_pair(widen_low(__builtin_shufflevector(xy_squares, xy_squares, 2, 3, 2, 3)), j);
+    const v2d cn_z = weight_pair(widen_low(z_squares), oj_z);
+    const v2d y_pair = __builtin_shufflevector(cn_near, cn_far, 1, 3); // cn2, cn5
+    const v2d xy_near = cn_near[0] * y_pair, xy_far = cn_far[0] * y_pair;
+    const v2d weight[4] = {round_to_float(xy_near[0] * cn_z), round_to_float(xy_near[1] * cn_z),
+                           round_to_float(xy_far[0] * cn_z), round_to_float(xy_far[1] * cn_z)};
 
     // Offsets as (x, y) pairs for the four x/y sides, (z, 0) for the two z sides.
-    const v4d o = widen(near), j = widen(far);
-    const v2d offset_xy[4] = {__builtin_shufflevector(o, j, 0, 1), __builtin_shufflevector(o, j, 0, 5),
-                              __builtin_shufflevector(o, j, 4, 1), __builtin_shufflevector(o, j, 4, 5)};
-    const v2d offset_z[2] = {v2d{o[2], 0.0}, v2d{j[2], 0.0}};
+    const v2d offset_xy[4] = {o, __builtin_shufflevector(o, j, 0, 3),
+                              __builtin_shufflevector(j, o, 0, 3), j};
+    const v2d offset_z[2] = {v2d{oj_z[0], 0.0}, v2d{oj_z[1], 0.0}};
 
     unsigned row[8];
     corner_rows((unsigned)cell[0] & 255u, (unsigned)cell[1] & 255u,
@@ -358,36 +427,46 @@ VECTOR_INLINE void turb_one(float noisesize, float xc, float yc, float zc, float
         v2d g_xy, g_z;
         std::memcpy(&g_xy, hashvectf_wide + row[c], sizeof g_xy);
         std::memcpy(&g_z, hashvectf_wide + row[c] + 2, sizeof g_z);
-        const double wc = weight[c >> 1][c & 1];
-        const v2d w = {wc, wc};
+        const double w = weight[c >> 1][c & 1];
         v_xy = round_to_float(v_xy + g_xy * offset_xy[c >> 1] * w);
         v_z = round_to_float(v_z + g_z * offset_z[c & 1] * w);
     }
-    vec[0] = (float)v_xy[0];
-    vec[1] = (float)v_xy[1];
+    const v4f xy = narrow_low(v_xy);
+    vec[0] = xy[0];
+    vec[1] = xy[1];
     vec[2] = (float)v_z[0];
 }
 
 // Turbulence of n points: every (octave, point) pair is an independent
 // evaluation with its own cell size, all taken in one run of lanes; then each
 // point's octaves are folded and summed in order, N points at a time.
-template <int WIDE, int NARROW> VECTOR_INLINE void turbulence_lanes(const TurbulenceJob &job)
+template <int N, int K, int SMALL>
+VECTOR_INLINE void turbulence_lanes(const TurbulenceJob &job)
 {
+    constexpr int NARROW = 4; // points summed at a time
     typedef typename Lanes<NARROW>::d D;
     typedef typename Lanes<NARROW>::f F;
-    constexpr int capacity = (max_noise_depth + 1) * max_turbulence_batch + WIDE;
-    const int n = job.n, lanes = job.octaves * n;
+    constexpr int room = TurbulencePoints::capacity;
+    constexpr int capacity = max_noise_depth * max_turbulence_batch + room + NARROW;
+    const TurbulencePoints &p = *job.points;
+    const int n = p.count, lanes = job.octaves * n, padded = (lanes + 3) & ~3;
     alignas(64) float size[capacity], x[capacity], y[capacity], z[capacity];
     alignas(64) float tx[capacity], ty[capacity], tz[capacity];
-    for (int k = 0; k < job.octaves; k++)
-        for (int i = 0; i < n; i++) {
-            size[k * n + i] = job.size[k];
-            x[k * n + i] = job.x[i];
-            y[k * n + i] = job.y[i];
-            z[k * n + i] = job.z[i];
-        }
-    noise_lanes<WIDE, NARROW>({lanes, size, x, y, z, tx, ty, tz, job.seed});
-    // The sums below read whole groups; the lanes past the end hold zeros.
+    // Octave k's lanes from k * n on; each copy runs past them into the next
+    // octave's (overwritten by it) or the spare lanes (set after).
+    for (int k = 0; k < job.octaves; k++) {
+        std::memcpy(x + k * n, p.x, sizeof p.x);
+        std::memcpy(y + k * n, p.y, sizeof p.y);
+        std::memcpy(z + k * n, p.z, sizeof p.z);
+        for (int l = 0; l < room; l++)
+            size[k * n + l] = job.size[k];
+    }
+    for (int l = lanes; l < padded; l++) {
+        size[l] = 1.0f;
+        x[l] = y[l] = z[l] = 0.0f;
+    }
+    noise_lanes<N, K, SMALL>({padded, size, x, y, z, tx, ty, tz, job.seed});
+    // The sums below read whole groups of points; past the last lane, zeros.
     for (int l = lanes; l < lanes + NARROW; l++)
         tx[l] = ty[l] = tz[l] = 0.0f;
 

@@ -15,6 +15,10 @@
 #pragma GCC target("avx2")
 #endif
 
+#define NOISE_FLOOR4(v) ((v4f)_mm_floor_ps((__m128)(v)))
+#define NOISE_FLOOR8(v) ((v8f)_mm256_floor_ps((__m256)(v)))
+#define NOISE_WIDEN_LOW(v) ((v2d)_mm_cvtps_pd((__m128)(v)))
+#define NOISE_NARROW_LOW(v) ((v4f)_mm_cvtpd_ps((__m128d)(v)))
 #define NOISE_WIDEN4(v) ((v4d)_mm256_cvtps_pd((__m128)(v)))
 #include "noise_lanes.h"
 
@@ -23,8 +27,8 @@ void turb_avx2(float noisesize, float xc, float yc, float zc, float *vec, int se
 {
     turb_one(noisesize, xc, yc, zc, vec, seed);
 }
-void noise_avx2(const NoiseLaneJob &job) { noise_lanes<4, 4>(job); }
-void turbulence_avx2(const TurbulenceJob &job) { turbulence_lanes<4, 4>(job); }
+void noise_avx2(const NoiseLaneJob &job) { noise_lanes<4, 3, 4>(job); }
+void turbulence_avx2(const TurbulenceJob &job) { turbulence_lanes<4, 3, 4>(job); }
 } // namespace
 
 #if defined(__clang__)

@@ -17,6 +17,10 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
+#define NOISE_FLOOR4(v) ((v4f)_mm_floor_ps((__m128)(v)))
+#define NOISE_FLOOR8(v) ((v8f)_mm256_floor_ps((__m256)(v)))
+#define NOISE_WIDEN_LOW(v) ((v2d)_mm_cvtps_pd((__m128)(v)))
+#define NOISE_NARROW_LOW(v) ((v4f)_mm_cvtpd_ps((__m128d)(v)))
 #define NOISE_WIDEN4(v) ((v4d)_mm256_cvtps_pd((__m128)(v)))
 #define NOISE_WIDEN8(v) ((v8d)_mm512_cvtps_pd((__m256)(v)))
 #include "noise_lanes.h"
@@ -26,8 +30,8 @@ void turb_avx512(float noisesize, float xc, float yc, float zc, float *vec, int 
 {
     turb_one(noisesize, xc, yc, zc, vec, seed);
 }
-void noise_avx512(const NoiseLaneJob &job) { noise_lanes<8, 4>(job); }
-void turbulence_avx512(const TurbulenceJob &job) { turbulence_lanes<8, 4>(job); }
+void noise_avx512(const NoiseLaneJob &job) { noise_lanes<8, 2, 4>(job); }
+void turbulence_avx512(const TurbulenceJob &job) { turbulence_lanes<8, 2, 4>(job); }
 } // namespace
 
 #if defined(__clang__)

@@ -12,7 +12,8 @@ extern const unsigned char hash_twice[512];
 extern const uint32_t *const gradient_row_twice;
 
 // n evaluations of turb, lane l at (x[l], y[l], z[l]) with cell size
-// size[l]; no size may be zero.
+// size[l]; n is a multiple of 4 (callers fill spare lanes with any point in
+// range) and no size may be zero.
 struct NoiseLaneJob {
     int n;
     const float *size, *x, *y, *z;
@@ -20,14 +21,13 @@ struct NoiseLaneJob {
     int seed;
 };
 
-// point_turbulance at n points (1 .. max_turbulence_batch), with the octave
+// point_turbulance at 1 .. max_turbulence_batch points, with the octave
 // count (1 .. max_noise_depth + 1), cell sizes and weights already worked out.
 struct TurbulenceJob {
     int octaves;
     const float *size, *weight;
     int hard;
-    int n;
-    const float *x, *y, *z;
+    const TurbulencePoints *points;
     float (*vec)[3];
     int seed;
 };
