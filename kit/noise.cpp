@@ -141,18 +141,16 @@ void turb_batch(int n, float size, const float *x, const float *y, const float *
     }
     const NoisePath &path = active_path();
     constexpr int chunk = 64;
-    float sizes[chunk], px[chunk], py[chunk], pz[chunk], ox[chunk], oy[chunk], oz[chunk];
-    for (int i = 0; i < chunk; i++)
-        sizes[i] = size;
+    float px[chunk], py[chunk], pz[chunk], ox[chunk], oy[chunk], oz[chunk];
     for (int i = 0; i < n; i += chunk) {
         const int m = n - i < chunk ? n - i : chunk;
-        const int lanes = (m + 3) & ~3; // spare lanes at the origin
-        for (int l = 0; l < lanes; l++) {
+        const int points = (m + 3) & ~3; // whole quads, the spare points at the origin
+        for (int l = 0; l < points; l++) {
             px[l] = l < m ? x[i + l] : 0.0f;
             py[l] = l < m ? y[i + l] : 0.0f;
             pz[l] = l < m ? z[i + l] : 0.0f;
         }
-        path.noise({lanes, sizes, px, py, pz, ox, oy, oz, seed});
+        path.noise({1, &size, points, px, py, pz, ox, oy, oz, seed});
         for (int l = 0; l < m; l++) {
             vec[i + l][0] = ox[l];
             vec[i + l][1] = oy[l];

@@ -114,18 +114,16 @@ template <class I> VECTOR_INLINE bool all_lanes(I mask)
 
 // The cells and offsets of one axis of N scaled coordinates: near =
 // v - floor(v) in [0, 1] and far = near - 1, both exact float operations.
-// False when a lane lies outside int range or is NaN; the caller then
-// evaluates those lanes one by one. Inside int range the floor is exact by
-// truncation, or by the processor's rounding instruction where the file
-// names one (NOISE_FLOOR4/8).
+// Returns the lanes inside int range, the only ones whose results count; the
+// caller evaluates the group one lane at a time if any lies outside. Inside
+// int range the floor is exact by truncation, or by the processor's rounding
+// instruction where the file names one (NOISE_FLOOR4/8).
 #ifdef NOISE_FLOOR4
 VECTOR_INLINE v4f round_down(v4f v) { return NOISE_FLOOR4(v); }
 VECTOR_INLINE v8f round_down(v8f v) { return NOISE_FLOOR8(v); }
 #endif
-template <class F, class I> VECTOR_INLINE bool split_axis(F v, I &cell, F &near, F &far)
+template <class F, class I> VECTOR_INLINE I split_axis(F v, I &cell, F &near, F &far)
 {
-    if (!all_lanes((I)((v >= -2147483648.0f) & (v < 2147483648.0f))))
-        return false;
 #ifdef NOISE_FLOOR4
     const F down = round_down(v);
     cell = truncate(down);
@@ -138,7 +136,7 @@ template <class F, class I> VECTOR_INLINE bool split_axis(F v, I &cell, F &near,
 #endif
     near = v - down;
     far = near - 1.0f;
-    return true;
+    return (I)((v >= -2147483648.0f) & (v < 2147483648.0f)); // false for NaN too
 }
 
 // Lanes of a where the mask is set, of b elsewhere.
@@ -221,20 +219,41 @@ template <int N> struct Group {
     unsigned row[8][N];
 };
 
-// Cells and offsets of lane l at (x[l], y[l], z[l]) with cell size size[l]
-// (not zero); false if a scaled coordinate lies outside int range.
+// N lanes as loaded from N / 4 quads: lanes 4q .. 4q + 3 are the points
+// quad[q].point .. + 3 of the job with cell size quad[q].size.
+template <class F> VECTOR_INLINE F load_lanes(const float *p, const LaneQuad *quad);
+template <> VECTOR_INLINE v4f load_lanes<v4f>(const float *p, const LaneQuad *quad)
+{
+    return load<v4f>(p + quad[0].point);
+}
+template <> VECTOR_INLINE v8f load_lanes<v8f>(const float *p, const LaneQuad *quad)
+{
+    return __builtin_shufflevector(load<v4f>(p + quad[0].point), load<v4f>(p + quad[1].point), 0,
+                                   1, 2, 3, 4, 5, 6, 7);
+}
+template <class F> VECTOR_INLINE F quad_sizes(const LaneQuad *quad);
+template <> VECTOR_INLINE v4f quad_sizes<v4f>(const LaneQuad *quad) { return v4f{} + quad[0].size; }
+template <> VECTOR_INLINE v8f quad_sizes<v8f>(const LaneQuad *quad)
+{
+    return v8f{quad[0].size, quad[0].size, quad[0].size, quad[0].size,
+               quad[1].size, quad[1].size, quad[1].size, quad[1].size};
+}
+
+// Cells and offsets of the group's lanes; returns the lanes whose scaled
+// coordinates all lie in int range.
 template <int N>
-VECTOR_INLINE bool split_group(Group<N> &g, const float *size, const float *x, const float *y,
-                               const float *z)
+VECTOR_INLINE typename Group<N>::I split_group(Group<N> &g, const NoiseLaneJob &job,
+                                               const LaneQuad *quad)
 {
     typedef typename Group<N>::D D;
     typedef typename Group<N>::F F;
-    const D s = widen(load<F>(size));
-    const float *point[3] = {x, y, z};
-    bool in_range = true;
+    typedef typename Group<N>::I I;
+    const D s = widen(quad_sizes<F>(quad));
+    const float *point[3] = {job.x, job.y, job.z};
+    I in_range = ~I{};
     for (int a = 0; a < 3; a++)
-        in_range &= split_axis(narrow((widen(load<F>(point[a])) + 1.0) / s), g.cell[a],
-                               g.near[a], g.far[a]);
+        in_range &= split_axis(narrow((widen(load_lanes<F>(point[a], quad)) + 1.0) / s),
+                               g.cell[a], g.near[a], g.far[a]);
     return in_range;
 }
 
@@ -285,23 +304,23 @@ template <int N> VECTOR_INLINE void add_corner(Group<N> &g, int c)
     }
 }
 
-// K groups of N evaluations, interleaved so that the rounding chains of one
-// group run while another's wait, written to out + k * N. Returns false,
-// writing nothing, if a scaled coordinate of any lane lies outside int range.
+// K groups of N lanes from the job's quads quad[0 .. K * N / 4), interleaved
+// so that the rounding chains of one group run while another's wait.
+// Returns false, writing nothing, if a scaled coordinate of any lane lies
+// outside int range.
 template <int N, int K>
-VECTOR_INLINE bool noise_groups(const float *size, const float *x, const float *y,
-                                const float *z, unsigned seed, float *out_x, float *out_y,
-                                float *out_z)
+VECTOR_INLINE bool noise_groups(const NoiseLaneJob &job, const LaneQuad *quad, float *out_x,
+                                float *out_y, float *out_z)
 {
     Group<N> g[K];
-    bool in_range = true;
-    for (int k = 0; k < K; k++)
-        in_range &= split_group(g[k], size + k * N, x + k * N, y + k * N, z + k * N);
-    if (!in_range)
+    typename Group<N>::I in_range = split_group(g[0], job, quad);
+    for (int k = 1; k < K; k++)
+        in_range &= split_group(g[k], job, quad + k * N / 4);
+    if (!all_lanes(in_range))
         return false;
     for (int k = 0; k < K; k++) {
         weigh_group(g[k]);
-        hash_group(g[k], seed);
+        hash_group(g[k], (unsigned)job.seed);
         for (auto &sum : g[k].v)
             sum = typename Group<N>::D{};
     }
@@ -317,54 +336,60 @@ VECTOR_INLINE bool noise_groups(const float *size, const float *x, const float *
     return true;
 }
 
-// Lanes the group could not take, one at a time by the definition itself.
-inline void noise_one_by_one(int n, const float *size, const float *x, const float *y,
-                             const float *z, unsigned seed, float *out_x, float *out_y,
-                             float *out_z)
+// The same lanes one at a time, by the definition itself.
+inline void quads_one_by_one(const NoiseLaneJob &job, const LaneQuad *quad, int quads,
+                             float *out_x, float *out_y, float *out_z)
 {
-    for (int l = 0; l < n; l++) {
-        float v[3];
-        turb_reference(size[l], x[l], y[l], z[l], v, (int)seed);
-        out_x[l] = v[0];
-        out_y[l] = v[1];
-        out_z[l] = v[2];
-    }
+    for (int q = 0; q < quads; q++)
+        for (int i = 0; i < 4; i++) {
+            const int p = quad[q].point + i, l = 4 * q + i;
+            float v[3];
+            turb_reference(quad[q].size, job.x[p], job.y[p], job.z[p], v, job.seed);
+            out_x[l] = v[0];
+            out_y[l] = v[1];
+            out_z[l] = v[2];
+        }
 }
 
 template <int N, int K>
-VECTOR_INLINE void groups_or_one_by_one(const float *size, const float *x, const float *y,
-                                        const float *z, unsigned seed, float *out_x,
-                                        float *out_y, float *out_z)
+VECTOR_INLINE void groups_or_one_by_one(const NoiseLaneJob &job, const LaneQuad *quad,
+                                        float *out_x, float *out_y, float *out_z)
 {
-    if (!noise_groups<N, K>(size, x, y, z, seed, out_x, out_y, out_z))
-        noise_one_by_one(N * K, size, x, y, z, seed, out_x, out_y, out_z);
+    if (!noise_groups<N, K>(job, quad, out_x, out_y, out_z))
+        quads_one_by_one(job, quad, K * N / 4, out_x, out_y, out_z);
 }
 
-// The lanes of a job, K groups of N at a time; the rest, a multiple of
+// Every lane of a job, K groups of N at a time; the rest, a multiple of
 // SMALL, in groups of SMALL. One group's rounding chains wait on the
 // conversion latency, which is why a few groups run at once, and narrow
 // registers convert with less latency, which is why the few lanes of a
 // sample often go faster as groups of four than as groups of eight.
 template <int N, int K, int SMALL> VECTOR_INLINE void noise_lanes(const NoiseLaneJob &job)
 {
-    static_assert(K >= 1 && K <= 3 && N % SMALL == 0 && N * K <= 4 * SMALL, "group shapes");
-    const int n = job.n;
-    const unsigned seed = (unsigned)job.seed;
+    static_assert(K >= 1 && K <= 3 && N % SMALL == 0 && SMALL % 4 == 0 && N * K <= 4 * SMALL,
+                  "group shapes");
+    constexpr int max_quads = (max_noise_depth + 1) * TurbulencePoints::capacity / 4;
+    LaneQuad quad[max_quads];
+    int quads = 0;
+    for (int k = 0; k < job.octaves; k++)
+        for (int p = 0; p < job.points; p += 4)
+            quad[quads++] = {p, job.size[k]};
+    const int n = 4 * quads;
     int l = 0;
     for (; l + N * K <= n; l += N * K)
-        groups_or_one_by_one<N, K>(job.size + l, job.x + l, job.y + l, job.z + l, seed,
-                                   job.out_x + l, job.out_y + l, job.out_z + l);
-    const float *size = job.size + l, *x = job.x + l, *y = job.y + l, *z = job.z + l;
+        groups_or_one_by_one<N, K>(job, quad + l / 4, job.out_x + l, job.out_y + l,
+                                   job.out_z + l);
+    const LaneQuad *rest = quad + l / 4;
     float *out_x = job.out_x + l, *out_y = job.out_y + l, *out_z = job.out_z + l;
     switch ((n - l) / SMALL) {
     case 1:
-        groups_or_one_by_one<SMALL, 1>(size, x, y, z, seed, out_x, out_y, out_z);
+        groups_or_one_by_one<SMALL, 1>(job, rest, out_x, out_y, out_z);
         break;
     case 2:
-        groups_or_one_by_one<SMALL, 2>(size, x, y, z, seed, out_x, out_y, out_z);
+        groups_or_one_by_one<SMALL, 2>(job, rest, out_x, out_y, out_z);
         break;
     case 3:
-        groups_or_one_by_one<SMALL, 3>(size, x, y, z, seed, out_x, out_y, out_z);
+        groups_or_one_by_one<SMALL, 3>(job, rest, out_x, out_y, out_z);
         break;
     }
 }
@@ -392,7 +417,8 @@ VECTOR_INLINE void turb_one(float noisesize, float xc, float yc, float zc, float
     const v4f scaled_z = narrow_low((widen_low(__builtin_shufflevector(p, p, 2, 3, 2, 3)) + 1.0) / s);
     v4i cell;
     v4f near, far; // x, y, z, z
-    if (!split_axis(__builtin_shufflevector(scaled_xy, scaled_z, 0, 1, 4, 5), cell, near, far)) {
+    if (!all_lanes(split_axis(__builtin_shufflevector(scaled_xy, scaled_z, 0, 1, 4, 5), cell,
+                              near, far))) {
         turb_reference(noisesize, xc, yc, zc, vec, seed);
         return;
     }
@@ -447,28 +473,19 @@ VECTOR_INLINE void turbulence_lanes(const TurbulenceJob &job)
     typedef typename Lanes<NARROW>::d D;
     typedef typename Lanes<NARROW>::f F;
     constexpr int room = TurbulencePoints::capacity;
-    constexpr int capacity = max_noise_depth * max_turbulence_batch + room + NARROW;
     const TurbulencePoints &p = *job.points;
-    const int n = p.count, lanes = job.octaves * n, padded = (lanes + 3) & ~3;
-    alignas(64) float size[capacity], x[capacity], y[capacity], z[capacity];
-    alignas(64) float tx[capacity], ty[capacity], tz[capacity];
-    // Octave k's lanes from k * n on; each copy runs past them into the next
-    // octave's (overwritten by it) or the spare lanes (set after).
-    for (int k = 0; k < job.octaves; k++) {
-        std::memcpy(x + k * n, p.x, sizeof p.x);
-        std::memcpy(y + k * n, p.y, sizeof p.y);
-        std::memcpy(z + k * n, p.z, sizeof p.z);
-        for (int l = 0; l < room; l++)
-            size[k * n + l] = job.size[k];
-    }
-    for (int l = lanes; l < padded; l++) {
-        size[l] = 1.0f;
-        x[l] = y[l] = z[l] = 0.0f;
-    }
-    noise_lanes<N, K, SMALL>({padded, size, x, y, z, tx, ty, tz, job.seed});
-    // The sums below read whole groups of points; past the last lane, zeros.
-    for (int l = lanes; l < lanes + NARROW; l++)
-        tx[l] = ty[l] = tz[l] = 0.0f;
+    // The points, padded with the origin to whole quads; lane k * points + i
+    // holds octave k of point i.
+    const int n = p.count, points = (n + 3) & ~3, lanes = job.octaves * points;
+    alignas(32) float x[room], y[room], z[room];
+    std::memcpy(x, p.x, sizeof x);
+    std::memcpy(y, p.y, sizeof y);
+    std::memcpy(z, p.z, sizeof z);
+    for (int i = n; i < points; i++)
+        x[i] = y[i] = z[i] = 0.0f;
+    alignas(32) float tx[(max_noise_depth + 1) * room], ty[(max_noise_depth + 1) * room],
+        tz[(max_noise_depth + 1) * room];
+    noise_lanes<N, K, SMALL>({job.octaves, job.size, points, x, y, z, tx, ty, tz, job.seed});
 
     if (job.hard) {
         // Each octave scaled by (|s| + 2) with the sign of its component sum s.
@@ -488,7 +505,7 @@ VECTOR_INLINE void turbulence_lanes(const TurbulenceJob &job)
         float div = 0.0f;
         for (int k = 0; k < job.octaves; k++) {
             const double w = job.weight[k];
-            const int l = k * n + i;
+            const int l = k * points + i;
             v0 = round_to_float(widen(load<F>(tx + l)) * w + v0);
             v1 = round_to_float(widen(load<F>(ty + l)) * w + v1);
             v2 = round_to_float(widen(load<F>(tz + l)) * w + v2);

@@ -11,14 +11,22 @@
 extern const unsigned char hash_twice[512];
 extern const uint32_t *const gradient_row_twice;
 
-// n evaluations of turb, lane l at (x[l], y[l], z[l]) with cell size
-// size[l]; n is a multiple of 4 (callers fill spare lanes with any point in
-// range) and no size may be zero.
+// turb at `points` points (a multiple of 4, at most 64) for each of
+// `octaves` cell sizes: lane k * points + i, octave k of point i, writes
+// out_x, out_y and out_z at that index.
 struct NoiseLaneJob {
-    int n;
-    const float *size, *x, *y, *z;
+    int octaves;
+    const float *size;
+    int points;
+    const float *x, *y, *z;
     float *out_x, *out_y, *out_z;
     int seed;
+};
+
+// Four consecutive lanes: four points from `point` on, one cell size.
+struct LaneQuad {
+    int point;
+    float size;
 };
 
 // point_turbulance at 1 .. max_turbulence_batch points, with the octave
