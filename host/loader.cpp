@@ -397,9 +397,11 @@ std::string default_plugin_dir()
         return "plugins";
     std::string exe(buf, (size_t)n);
     std::string dir = exe.substr(0, exe.rfind('/'));
-    if (dir.empty())
-        dir = "/";
-    // The tool sits in the build folder or one folder below it.
+    return plugin_dir_near(dir.empty() ? "/" : dir);
+}
+
+std::string plugin_dir_near(const std::string &dir)
+{
     if (is_dir(dir + "/plugins"))
         return dir + "/plugins";
     std::string up = dir.substr(0, dir.rfind('/'));

@@ -141,6 +141,9 @@ private:
 // Where plug-ins are looked for: $TEXHOST_PLUGIN_DIR when set, otherwise the
 // folder "plugins" beside the running executable (or beside its folder).
 std::string default_plugin_dir();
+// The folder "plugins" in `dir` or, failing that, in its parent: a program
+// built one folder below the build folder finds the plug-ins built with it.
+std::string plugin_dir_near(const std::string &dir);
 // The *.so files of `dir`, sorted by name; empty when the folder is missing.
 std::vector<std::string> scan_plugins(const std::string &dir);
 // A path to a library (contains '/' or ends in ".so"), or a deliverable or

@@ -174,15 +174,28 @@ std::vector<uint8_t> encode_normals(const std::vector<float> &normal)
     return rgb;
 }
 
-Rendering render(const Plugin &plugin, const ParamBlock &block, const View &view,
-                 const RenderOptions &options)
+RenderCancelled::RenderCancelled() : HostError("the render was cancelled") {}
+
+void tileable_weights(int width, int height, int column, int row, double w[4])
 {
-    if (view.width < 1 || view.height < 1 || view.width > max_image_side ||
-        view.height > max_image_side || (long)view.width * view.height > max_image_pixels)
+    // The pixel centre's position across the image, from 0 at the top left
+    // edge to 1 at the bottom right.
+    double u = (column + 0.5) / width, v = (row + 0.5) / height;
+    w[0] = (1.0 - u) * (1.0 - v);
+    w[1] = u * (1.0 - v);
+    w[2] = (1.0 - u) * v;
+    w[3] = u * v;
+}
+
+void check_renderable(const Plugin &plugin, const View &view, const RenderOptions &options,
+                      int max_side, long long max_pixels)
+{
+    if (view.width < 1 || view.height < 1 || view.width > max_side || view.height > max_side ||
+        (long long)view.width * view.height > max_pixels)
         throw HostError("image size " + std::to_string(view.width) + "x" +
                         std::to_string(view.height) + " is not allowed (1 to " +
-                        std::to_string(max_image_side) + " pixels a side, at most " +
-                        std::to_string(max_image_pixels) + " pixels)");
+                        std::to_string(max_side) + " pixels a side, at most " +
+                        std::to_string(max_pixels) + " pixels)");
     if (!(view.extent > 0) || !std::isfinite(view.extent))
         throw HostError("the extent must be a positive number");
     for (double c : view.center)
@@ -190,17 +203,106 @@ Rendering render(const Plugin &plugin, const ParamBlock &block, const View &view
             throw HostError("the centre must be three finite numbers");
     if (options.normal_map && view.shape != Shape::plane)
         throw HostError("a normal map is baked on the plane only (use --shape plane)");
+    if (options.tileable && view.shape != Shape::plane)
+        throw HostError("tileable images are made on the plane only (use --shape plane)");
     if (options.stype < 0 ||
         (options.stype > 0 && options.stype >= (int)plugin.subtypes().size()))
         throw HostError("sub-type " + std::to_string(options.stype) + " does not exist");
+}
 
-    Rendering out;
-    out.width = view.width;
-    out.height = view.height;
-    const size_t pixels = (size_t)view.width * view.height;
-    out.value.assign(pixels, 0.0f);
-    if (options.normal_map)
-        out.normal.assign(pixels * 3, 0.0f);
+namespace {
+
+// What one plug-in call gives a pixel.
+struct Sample {
+    float intensity = 0;           // clipped to [0, 1], NaN as 0
+    float bump[3] = {0, 0, 0};     // 0 unless the call wrote it; non-finite as 0
+};
+
+// Hands the plug-in one surface point; each thread passes its own block.
+struct Sampler {
+    const Plugin &plugin;
+    ParamBlock block;
+    int stype;
+    bool shared;
+    long calls = 0;
+
+    Sample at(const SurfacePoint &sp)
+    {
+        float res[8];
+        const float *dxt = sp.has_footprint ? sp.dxt : nullptr;
+        const float *dyt = sp.has_footprint ? sp.dyt : nullptr;
+        int r = shared ? plugin.sample_shared(stype, block, sp.texvec, dxt, dyt, res)
+                       : plugin.sample(stype, block, sp.texvec, dxt, dyt, res);
+        calls++;
+        Sample s;
+        s.intensity = res[0];
+        if (!(s.intensity >= 0.0f))
+            s.intensity = 0.0f;
+        if (s.intensity > 1.0f)
+            s.intensity = 1.0f;
+        // Elements 5 to 7 are this sample's only when the call says so.
+        if (r == RESULT_HAS_NORMAL)
+            for (int k = 0; k < 3; k++)
+                s.bump[k] = std::isfinite(res[5 + k]) ? res[5 + k] : 0.0f;
+        return s;
+    }
+};
+
+// The tileable pixel: the four points' samples mixed in double.
+Sample tileable_sample(Sampler &sampler, const View &view, int col, int row)
+{
+    const int shift[4][2] = {{0, 0}, {-view.width, 0}, {0, -view.height}, {-view.width, -view.height}};
+    double w[4], value = 0, bump[3] = {0, 0, 0};
+    tileable_weights(view.width, view.height, col, row, w);
+    for (int i = 0; i < 4; i++) {
+        Sample s = sampler.at(surface_point(view, col + shift[i][0], row + shift[i][1]));
+        value += w[i] * s.intensity;
+        for (int k = 0; k < 3; k++)
+            bump[k] += w[i] * s.bump[k];
+    }
+    Sample out;
+    out.intensity = (float)value;
+    for (int k = 0; k < 3; k++)
+        out.bump[k] = (float)bump[k];
+    return out;
+}
+
+void render_row(Sampler &sampler, const View &view, const RenderOptions &options, int row,
+                Rendering &band, size_t first)
+{
+    for (int col = 0; col < view.width; col++) {
+        const size_t at = first + (size_t)col;
+        SurfacePoint sp = surface_point(view, col, row);
+        if (!sp.hit)
+            continue;
+        Sample s = options.tileable ? tileable_sample(sampler, view, col, row) : sampler.at(sp);
+        double n[3];
+        perturbed_normal(sp.normal, s.bump, options.bump_scale, n);
+        if (view.shape == Shape::plane)
+            band.value[at] = s.intensity;
+        else
+            band.value[at] = (float)(s.intensity * diffuse(n));
+        if (options.normal_map)
+            for (int k = 0; k < 3; k++)
+                band.normal[at * 3 + k] = (float)n[k];
+        if (options.bump)
+            for (int k = 0; k < 3; k++)
+                band.bump[at * 3 + k] = s.bump[k];
+    }
+}
+
+} // namespace
+
+void render_band(const Plugin &plugin, const ParamBlock &block, const View &view,
+                 const RenderOptions &options, int first_row, Rendering &band,
+                 const std::atomic<bool> *stop)
+{
+    band.width = view.width;
+    const int rows = band.height;
+    const size_t pixels = (size_t)view.width * rows;
+    band.value.assign(pixels, 0.0f);
+    band.normal.assign(options.normal_map ? pixels * 3 : 0, 0.0f);
+    band.bump.assign(options.bump ? pixels * 3 : 0, 0.0f);
 
     // Several threads only through plugin_tex_doit_r; the shared `result`
     // allows one call at a time, so then a single thread does everything.
@@ -208,55 +310,33 @@ Rendering render(const Plugin &plugin, const ParamBlock &block, const View &view
     int threads = options.threads > 0 ? options.threads : (int)std::thread::hardware_concurrency();
     if (threads < 1 || shared)
         threads = 1;
-    threads = std::min(threads, view.height);
-    out.threads = threads;
+    threads = std::max(1, std::min(threads, rows));
+    band.threads = threads;
 
     std::atomic<int> next_row{0}, rows_done{0};
     std::atomic<long> samples{0};
+    std::atomic<bool> cancelled{false};
     std::mutex progress_lock;
+    auto stopping = [&]() {
+        return cancelled.load() || (options.cancel && options.cancel->load()) ||
+               (stop && stop->load());
+    };
 
     auto work = [&]() {
-        ParamBlock own = block; // each thread hands the plug-in its own block
-        long calls = 0;
-        for (int row; (row = next_row.fetch_add(1)) < view.height;) {
-            for (int col = 0; col < view.width; col++) {
-                const size_t at = (size_t)row * view.width + col;
-                SurfacePoint sp = surface_point(view, col, row);
-                if (!sp.hit)
-                    continue;
-                float res[8];
-                const float *dxt = sp.has_footprint ? sp.dxt : nullptr;
-                const float *dyt = sp.has_footprint ? sp.dyt : nullptr;
-                int r = shared ? plugin.sample_shared(options.stype, own, sp.texvec, dxt, dyt, res)
-                               : plugin.sample(options.stype, own, sp.texvec, dxt, dyt, res);
-                calls++;
-                float intensity = res[0];
-                if (!(intensity >= 0.0f))
-                    intensity = 0.0f;
-                if (intensity > 1.0f)
-                    intensity = 1.0f;
-                // Elements 5 to 7 are this sample's only when the call says so.
-                float bump[3] = {0, 0, 0};
-                if (r == RESULT_HAS_NORMAL)
-                    for (int k = 0; k < 3; k++)
-                        bump[k] = std::isfinite(res[5 + k]) ? res[5 + k] : 0.0f;
-                double n[3];
-                perturbed_normal(sp.normal, bump, options.bump_scale, n);
-                if (view.shape == Shape::plane)
-                    out.value[at] = intensity;
-                else
-                    out.value[at] = (float)(intensity * diffuse(n));
-                if (options.normal_map)
-                    for (int k = 0; k < 3; k++)
-                        out.normal[at * 3 + k] = (float)n[k];
+        Sampler sampler{plugin, block, options.stype, shared};
+        for (int row; (row = next_row.fetch_add(1)) < rows;) {
+            if (stopping()) {
+                cancelled = true;
+                break;
             }
+            render_row(sampler, view, options, first_row + row, band, (size_t)row * view.width);
             int done = rows_done.fetch_add(1) + 1;
             if (options.progress) {
                 std::lock_guard<std::mutex> hold(progress_lock);
-                options.progress(done, view.height);
+                options.progress(done, rows);
             }
         }
-        samples += calls;
+        samples += sampler.calls;
     };
 
     auto start = std::chrono::steady_clock::now();
@@ -266,8 +346,19 @@ Rendering render(const Plugin &plugin, const ParamBlock &block, const View &view
     work();
     for (std::thread &t : pool)
         t.join();
-    out.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    out.samples = samples;
+    band.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    band.samples = samples;
+    if (cancelled)
+        throw RenderCancelled();
+}
+
+Rendering render(const Plugin &plugin, const ParamBlock &block, const View &view,
+                 const RenderOptions &options)
+{
+    check_renderable(plugin, view, options, max_image_side, max_image_pixels);
+    Rendering out;
+    out.height = view.height;
+    render_band(plugin, block, view, options, 0, out);
     return out;
 }
 

@@ -5,6 +5,7 @@
 
 #include "loader.h"
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
@@ -55,28 +56,68 @@ void perturbed_normal(const double normal[3], const float bump[3], double scale,
 // Lambert shading with the ambient floor, for a unit normal.
 double diffuse(const double normal[3]);
 
+// Thrown by render when options.cancel became true; the render stops within a row.
+class RenderCancelled : public HostError {
+public:
+    RenderCancelled();
+};
+
 struct RenderOptions {
     int stype = 0;
     int threads = 0;           // 0: every core
     bool normal_map = false;   // plane only
     bool host_entry = false;   // use plugin_tex_doit and `result` even if plugin_tex_doit_r exists
     double bump_scale = 1.0;   // strength of the bump vector in shading and normal maps
+    bool bump = false;         // keep the bump vector per pixel (Rendering::bump)
     // Called now and then with the rows done so far, from any render thread.
     std::function<void(int done, int total)> progress;
+    const std::atomic<bool> *cancel = nullptr; // checked at least once per row
+    // Plane only: the image repeats without a seam when laid edge to edge.
+    // Every pixel mixes the texture at its own point and at the points one
+    // image width to the left, one image height up and both, with weights
+    // that go linearly across the image (see tileable_weights).
+    bool tileable = false;
 };
 
 struct Rendering {
     int width = 0, height = 0;
-    std::vector<float> value;  // per pixel: intensity (plane) or shaded intensity, in [0, 1]
+    // Per pixel: the plug-in's intensity (plane; the bits of `result` element
+    // 0, which lies in [0, 1]; anything outside is clipped, NaN reads as 0),
+    // or the shaded intensity (sphere, terrain).
+    std::vector<float> value;
     std::vector<float> normal; // with normal_map: tangent-space x, y, z per pixel
+    std::vector<float> bump;   // with bump: `result` elements 5 to 7 per pixel (0 without them)
     int threads = 1;
     long samples = 0;          // plug-in calls made
     double seconds = 0;
 };
 
-// Throws HostError for a view or option that cannot be rendered.
+// Throws HostError for a view or option that cannot be rendered, and
+// RenderCancelled when options.cancel becomes true.
 Rendering render(const Plugin &plugin, const ParamBlock &block, const View &view,
                  const RenderOptions &options);
+
+// Throws HostError when the view or options cannot be rendered at all, or
+// when a side exceeds `max_side` or the image `max_pixels`.
+void check_renderable(const Plugin &plugin, const View &view, const RenderOptions &options,
+                      int max_side, long long max_pixels);
+
+// Renders rows first_row .. first_row + band.height - 1 of the view into
+// `band` (band.width must be view.width; the buffers are resized), with the
+// same values the whole image has there. options.progress receives the rows
+// of this band done. Stops with RenderCancelled when options.cancel or
+// `stop` becomes true. Does not check the view: see check_renderable.
+void render_band(const Plugin &plugin, const ParamBlock &block, const View &view,
+                 const RenderOptions &options, int first_row, Rendering &band,
+                 const std::atomic<bool> *stop = nullptr);
+
+// The weights of a tileable image's four points for pixel (column, row):
+// the pixel's own point, one width to the left (x - W), one height up the
+// image (texture y + H) and both. They go linearly from the top left corner,
+// where the pixel's own point has nearly all the weight, to the bottom right,
+// where the point shifted both ways has it, so that the last column flows
+// into the first and the last row into the first.
+void tileable_weights(int width, int height, int column, int row, double weights[4]);
 
 // Normal map texels: each component mapped from [-1, 1] to 0..255.
 std::vector<uint8_t> encode_normals(const std::vector<float> &normal);

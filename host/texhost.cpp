@@ -45,6 +45,7 @@ const char usage_text[] =
     "  --list                 print the widget table with the values in effect\n"
     "  --shape plane|sphere|terrain   what the texture is seen on (default plane)\n"
     "  --footprint            plane: pass each pixel's size to the plug-in as dxt, dyt\n"
+    "  --tileable             plane: an image that repeats without a seam\n"
     "  --relief H             terrain: height of the hills (default extent / 4)\n"
     "  --bump-scale K         strength of the bump vector in shading and normal maps (1)\n"
     "  --bits 8|16            intensity bits per pixel (default 8)\n"
@@ -354,6 +355,8 @@ int cmd_render(Args &a)
             view.shape = parse_shape(value());
         else if (opt == "--footprint" && !next.has_inline)
             view.footprint = true;
+        else if (opt == "--tileable" && !next.has_inline)
+            ro.tileable = true;
         else if (opt == "--relief") {
             view.relief = parse_number(opt, value());
             if (view.relief < 0)
@@ -390,6 +393,8 @@ int cmd_render(Args &a)
         throw UsageError("--normal-map goes with -o FILE.png");
     if (!normal_map.empty() && view.shape != Shape::plane)
         throw UsageError("a normal map is baked on the plane only (use --shape plane)");
+    if (ro.tileable && view.shape != Shape::plane)
+        throw UsageError("tileable images are made on the plane only (use --shape plane)");
 
     auto plugin = Plugin::open(resolve_plugin(plugin_arg, plugin_dir_from(dir)));
     ParamBlock block = plugin->defaults();
@@ -423,19 +428,12 @@ int cmd_render(Args &a)
     Rendering r = render(*plugin, block, view, ro);
     bar.finish();
 
-    if (bits == 16) {
-        std::vector<uint16_t> px(r.value.size());
-        std::transform(r.value.begin(), r.value.end(), px.begin(),
-                       [](float v) { return to_16bit(v); });
-        write_png_gray16(output, r.width, r.height, px);
-    } else {
-        std::vector<uint8_t> px(r.value.size());
-        std::transform(r.value.begin(), r.value.end(), px.begin(),
-                       [](float v) { return to_8bit(v); });
-        write_png_gray8(output, r.width, r.height, px);
-    }
+    if (bits == 16)
+        write_png_gray16(output, r.width, r.height, gray16_pixels(r));
+    else
+        write_png_gray8(output, r.width, r.height, gray8_pixels(r));
     if (!normal_map.empty())
-        write_png_rgb8(normal_map, r.width, r.height, encode_normals(r.normal));
+        write_png_rgb8(normal_map, r.width, r.height, normal_map_pixels(r));
 
     if (!quiet) {
         std::string sub = plugin->subtype_name(ro.stype);

@@ -441,3 +441,179 @@ TEST(Render, Quantisation)
     EXPECT_EQ(to_16bit(0.5), 32768);
     EXPECT_EQ(to_16bit(NAN), 0);
 }
+
+TEST(Render, CancelStopsWithinARow)
+{
+    auto g = Plugin::open(fake_file("gradient"));
+    void *h = dlopen(fake_file("gradient").c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(h, nullptr);
+    auto *calls = (std::atomic<int> *)dlsym(h, "fake_calls");
+    ASSERT_NE(calls, nullptr);
+    View v;
+    v.width = 50;
+    v.height = 40;
+    std::atomic<bool> cancel{false};
+    RenderOptions o;
+    o.cancel = &cancel;
+    o.progress = [&](int done, int) {
+        if (done == 3)
+            cancel = true;
+    };
+    int before = *calls;
+    EXPECT_THROW(render(*g, g->defaults(), v, o), RenderCancelled);
+    EXPECT_EQ(*calls - before, 3 * 50) << "no row may start after the cancel";
+    // Cancelled before it starts: not one call.
+    before = *calls;
+    o.progress = nullptr;
+    EXPECT_THROW(render(*g, g->defaults(), v, o), RenderCancelled);
+    EXPECT_EQ(*calls - before, 0);
+    dlclose(h);
+
+    // On several threads each finishes at most the row it is in.
+    REQUIRE_PLUGIN("harvoske");
+    auto p = Plugin::open(plugin_file("harvoske"));
+    std::atomic<int> after{0};
+    cancel = false;
+    o.threads = 2;
+    o.progress = [&](int done, int) {
+        if (cancel)
+            after++;
+        if (done == 5)
+            cancel = true;
+    };
+    try {
+        render(*p, p->defaults(), v, o);
+        ADD_FAILURE() << "not cancelled";
+    } catch (const HostError &e) { // RenderCancelled is a HostError
+        EXPECT_NE(dynamic_cast<const RenderCancelled *>(&e), nullptr);
+    }
+    EXPECT_LE(after.load(), 1);
+}
+
+namespace {
+
+// Mean absolute step from column j to column j + 1 (the last to the first
+// for j = width - 1), over all rows; rows likewise with `rows`.
+std::vector<double> column_steps(const std::vector<float> &img, int w, int h, int stride, int k)
+{
+    std::vector<double> d(w, 0.0);
+    for (int j = 0; j < w; j++)
+        for (int r = 0; r < h; r++)
+            d[j] += std::fabs(img[((size_t)r * w + (j + 1) % w) * stride + k] -
+                              img[((size_t)r * w + j) * stride + k]) / h;
+    return d;
+}
+
+std::vector<double> row_steps(const std::vector<float> &img, int w, int h, int stride, int k)
+{
+    std::vector<double> d(h, 0.0);
+    for (int r = 0; r < h; r++)
+        for (int j = 0; j < w; j++)
+            d[r] += std::fabs(img[((size_t)((r + 1) % h) * w + j) * stride + k] -
+                              img[((size_t)r * w + j) * stride + k]) / w;
+    return d;
+}
+
+// How much larger the step across the wrap (the last entry) is than the
+// mean of the four steps on either side of it. Only the steps near the edge
+// compare: a tileable image has less contrast, so smaller steps, inside.
+double seam_ratio(const std::vector<double> &steps)
+{
+    const size_t n = steps.size();
+    double near = 0;
+    for (size_t i = 0; i < 4; i++)
+        near += (steps[i] + steps[n - 2 - i]) / 8;
+    return steps.back() / near;
+}
+
+} // namespace
+
+TEST(Render, TileableImageContinuesAcrossItsEdges)
+{
+    REQUIRE_PLUGIN("harvoske");
+    auto p = Plugin::open(plugin_file("harvoske"));
+    ParamBlock b = p->defaults();
+    b.set("Noise Depth", "0");
+    b.set("Two-way filter", "1");
+    View v;
+    v.width = 96;
+    v.height = 80;
+    v.extent = 0.5;
+    v.center[0] = 0.3;
+    RenderOptions o;
+    o.normal_map = true;
+    Rendering plain = render(*p, b, v, o);
+    o.tileable = true;
+    Rendering tiled = render(*p, b, v, o);
+    EXPECT_EQ(tiled.samples, 4L * 96 * 80);
+    const int w = v.width, h = v.height;
+    // Without the blend the wrap is a seam: here 9 to 80 times the steps
+    // beside it. With the blend the wrap is a step like those (0.5 to 1.2).
+    EXPECT_GT(seam_ratio(column_steps(plain.value, w, h, 1, 0)), 4.0);
+    EXPECT_GT(seam_ratio(row_steps(plain.value, w, h, 1, 0)), 4.0);
+    EXPECT_LT(seam_ratio(column_steps(tiled.value, w, h, 1, 0)), 1.6);
+    EXPECT_LT(seam_ratio(row_steps(tiled.value, w, h, 1, 0)), 1.6);
+    // The normal map alike, in its x and y components.
+    for (int k = 0; k < 2; k++) {
+        EXPECT_GT(seam_ratio(column_steps(plain.normal, w, h, 3, k)), 4.0) << k;
+        EXPECT_GT(seam_ratio(row_steps(plain.normal, w, h, 3, k)), 4.0) << k;
+        EXPECT_LT(seam_ratio(column_steps(tiled.normal, w, h, 3, k)), 1.6) << k;
+        EXPECT_LT(seam_ratio(row_steps(tiled.normal, w, h, 3, k)), 1.6) << k;
+    }
+    // Any thread count, the same bits.
+    o.threads = 1;
+    Rendering one = render(*p, b, v, o);
+    EXPECT_EQ(one.value, tiled.value);
+    EXPECT_EQ(one.normal, tiled.normal);
+}
+
+TEST(Render, TileableMixesFourShiftedPoints)
+{
+    // The ramp 0.5 + s x: the point one tile width to the left is lower by
+    // s * extent, and the linear weights take exactly that back, so a tiled
+    // ramp is flat: a gradient across the whole tile is lost entirely.
+    auto g = Plugin::open(fake_file("gradient"));
+    ParamBlock b = g->defaults();
+    b.set("Scale", "0.25");
+    View v;
+    v.width = 10;
+    v.height = 6;
+    v.extent = 1.0;
+    RenderOptions o;
+    o.tileable = true;
+    o.normal_map = true;
+    Rendering r = render(*g, b, v, o);
+    for (int i = 0; i < 60; i++) {
+        EXPECT_NEAR(r.value[i], 0.5 - 0.25 * 0.5, 1e-6) << i;
+        // Every point lies on the slope, so the bump (0.0125, 0, 0) stays.
+        EXPECT_NEAR(r.normal[3 * i], -0.0125 / std::sqrt(1 + 0.0125 * 0.0125), 1e-6);
+    }
+    // Pixel (3, 2) against the four points through the loader.
+    double w[4];
+    tileable_weights(10, 6, 3, 2, w);
+    EXPECT_DOUBLE_EQ(w[0] + w[1] + w[2] + w[3], 1.0);
+    EXPECT_DOUBLE_EQ(w[1], 0.35 * (1 - 2.5 / 6));
+    EXPECT_DOUBLE_EQ(w[2], 0.65 * (2.5 / 6));
+    RenderOptions rise = o;
+    rise.stype = 1;
+    r = render(*g, b, v, rise);
+    const int shift[4][2] = {{0, 0}, {-10, 0}, {0, -6}, {-10, -6}};
+    double want = 0;
+    for (int i = 0; i < 4; i++) {
+        float tv[3], out[8];
+        plane_point(v, 3 + shift[i][0], 2 + shift[i][1], tv);
+        g->sample(1, b, tv, nullptr, nullptr, out);
+        want += w[i] * out[0];
+    }
+    EXPECT_EQ(r.value[2 * 10 + 3], (float)want);
+}
+
+TEST(Render, TileableOnlyOnThePlane)
+{
+    auto g = Plugin::open(fake_file("gradient"));
+    View v;
+    v.shape = Shape::terrain;
+    RenderOptions o;
+    o.tileable = true;
+    EXPECT_THROW(render(*g, g->defaults(), v, o), HostError);
+}
