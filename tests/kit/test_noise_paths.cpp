@@ -232,4 +232,7 @@ TEST(NoisePathChoice, AutomaticChoiceIsTheWidestAvailable)
     }
     EXPECT_TRUE(noise_lanes_available(NoiseLanes::portable));
     EXPECT_EQ(noise_lanes(), widest);
+    // A value that names no path is refused and changes nothing.
+    EXPECT_FALSE(use_noise_lanes((NoiseLanes)7));
+    EXPECT_EQ(noise_lanes(), widest);
 }
