@@ -158,15 +158,16 @@ template <class F, class D> VECTOR_INLINE D corner_weight(F t, D wide)
 
 // Offsets of the eight gradient rows (x, y, z, 0) of one lattice cell, in
 // the order of accumulation (x side, then y, then z, near before far), from
-// the low eight bits of the cell's x and y and of its z plus the seed.
-VECTOR_INLINE void corner_rows(unsigned x8, unsigned y8, unsigned z8, unsigned *row, int stride)
+// the low eight bits of the cell's x and y and of its z plus the seed. The
+// sums are formed as size_t so that "+ 1" folds into the addressing.
+VECTOR_INLINE void corner_rows(size_t x8, size_t y8, size_t z8, unsigned *row, int stride)
 {
-    const unsigned hx = hash_twice[x8], hk = hash_twice[x8 + 1];
-    const unsigned column[4] = {hash_twice[hx + y8], hash_twice[hx + y8 + 1],
-                                hash_twice[hk + y8], hash_twice[hk + y8 + 1]};
+    const size_t hx = hash_twice[x8], hk = hash_twice[x8 + 1];
+    const size_t column[4] = {hash_twice[hx + y8], hash_twice[hx + y8 + 1], hash_twice[hk + y8],
+                              hash_twice[hk + y8 + 1]};
 #pragma GCC unroll 8
     for (int c = 0; c < 8; c++)
-        row[c * stride] = gradient_row_twice[column[c >> 1] + z8 + (unsigned)(c & 1)];
+        row[c * stride] = gradient_row_twice[column[c >> 1] + z8 + (size_t)(c & 1)];
 }
 
 VECTOR_INLINE v4d load_row(unsigned offset)
@@ -289,7 +290,7 @@ template <int N> VECTOR_INLINE void hash_group(Group<N> &g, unsigned seed)
     std::memcpy(cy, &y8, sizeof cy);
     std::memcpy(cz, &z8, sizeof cz);
     for (int l = 0; l < N; l++)
-        corner_rows((unsigned)cx[l], (unsigned)cy[l], (unsigned)cz[l], &g.row[0][l], N);
+        corner_rows((size_t)cx[l], (size_t)cy[l], (size_t)cz[l], &g.row[0][l], N);
 }
 
 // Adds corner c's share to every sum, rounded to float (corners in order).
