@@ -293,6 +293,15 @@ template <int N> VECTOR_INLINE void hash_group(Group<N> &g, unsigned seed)
         corner_rows((size_t)cx[l], (size_t)cy[l], (size_t)cz[l], &g.row[0][l], N);
 }
 
+// The results of the group, rounded to float.
+template <int N>
+VECTOR_INLINE void store_group(const Group<N> &g, float *out_x, float *out_y, float *out_z)
+{
+    store(out_x, narrow(g.v[0]));
+    store(out_y, narrow(g.v[1]));
+    store(out_z, narrow(g.v[2]));
+}
+
 // Adds corner c's share to every sum, rounded to float (corners in order).
 template <int N> VECTOR_INLINE void add_corner(Group<N> &g, int c)
 {
@@ -300,40 +309,49 @@ template <int N> VECTOR_INLINE void add_corner(Group<N> &g, int c)
     gradients(g.row[c], gradient[0], gradient[1], gradient[2]);
     const int far_side[3] = {c & 4, c & 2, c & 1};
     for (int a = 0; a < 3; a++) {
-        const auto sum = g.v[a] + gradient[a] * (far_side[a] ? g.j[a] : g.o[a]) * g.weight[c];
+        const auto before = c == 0 ? typename Group<N>::D{} : g.v[a];
+        const auto sum = before + gradient[a] * (far_side[a] ? g.j[a] : g.o[a]) * g.weight[c];
         g.v[a] = c < 7 ? round_to_float(sum) : sum; // the last sum is rounded on storing
     }
 }
 
-// K groups of N lanes from the job's quads quad[0 .. K * N / 4), interleaved
-// so that the rounding chains of one group run while another's wait.
-// Returns false, writing nothing, if a scaled coordinate of any lane lies
-// outside int range.
-template <int N, int K>
+// K groups of N lanes and, if M > 0, one group of M lanes, from the job's
+// quads on, interleaved so that the rounding chains of one group run while
+// another's wait. Returns false, writing nothing, if a scaled coordinate of
+// any lane lies outside int range.
+template <int N, int K, int M = 0>
 VECTOR_INLINE bool noise_groups(const NoiseLaneJob &job, const LaneQuad *quad, float *out_x,
                                 float *out_y, float *out_z)
 {
     Group<N> g[K];
+    Group<(M > 0 ? M : 4)> extra;
     typename Group<N>::I in_range = split_group(g[0], job, quad);
     for (int k = 1; k < K; k++)
         in_range &= split_group(g[k], job, quad + k * N / 4);
     if (!all_lanes(in_range))
         return false;
+    if constexpr (M > 0)
+        if (!all_lanes(split_group(extra, job, quad + K * N / 4)))
+            return false;
     for (int k = 0; k < K; k++) {
         weigh_group(g[k]);
         hash_group(g[k], (unsigned)job.seed);
-        for (auto &sum : g[k].v)
-            sum = typename Group<N>::D{};
+    }
+    if constexpr (M > 0) {
+        weigh_group(extra);
+        hash_group(extra, (unsigned)job.seed);
     }
 #pragma GCC unroll 8
-    for (int c = 0; c < 8; c++)
+    for (int c = 0; c < 8; c++) {
         for (int k = 0; k < K; k++)
             add_corner(g[k], c);
-    for (int k = 0; k < K; k++) {
-        store(out_x + k * N, narrow(g[k].v[0]));
-        store(out_y + k * N, narrow(g[k].v[1]));
-        store(out_z + k * N, narrow(g[k].v[2]));
+        if constexpr (M > 0)
+            add_corner(extra, c);
     }
+    for (int k = 0; k < K; k++)
+        store_group(g[k], out_x + k * N, out_y + k * N, out_z + k * N);
+    if constexpr (M > 0)
+        store_group(extra, out_x + K * N, out_y + K * N, out_z + K * N);
     return true;
 }
 
@@ -352,23 +370,50 @@ inline void quads_one_by_one(const NoiseLaneJob &job, const LaneQuad *quad, int 
         }
 }
 
-template <int N, int K>
+template <int N, int K, int M = 0>
 VECTOR_INLINE void groups_or_one_by_one(const NoiseLaneJob &job, const LaneQuad *quad,
                                         float *out_x, float *out_y, float *out_z)
 {
-    if (!noise_groups<N, K>(job, quad, out_x, out_y, out_z))
-        quads_one_by_one(job, quad, K * N / 4, out_x, out_y, out_z);
+    if (!noise_groups<N, K, M>(job, quad, out_x, out_y, out_z))
+        quads_one_by_one(job, quad, (N * K + M) / 4, out_x, out_y, out_z);
 }
 
-// Every lane of a job, K groups of N at a time; the rest, a multiple of
-// SMALL, in groups of SMALL. One group's rounding chains wait on the
-// conversion latency, which is why a few groups run at once, and narrow
-// registers convert with less latency, which is why the few lanes of a
-// sample often go faster as groups of four than as groups of eight.
-template <int N, int K, int SMALL> VECTOR_INLINE void noise_lanes(const NoiseLaneJob &job)
+// The lanes left after the bulk groups of four: four or eight.
+struct Tail4 {
+    static constexpr int most = 8;
+    static VECTOR_INLINE void run(int rest, const NoiseLaneJob &job, const LaneQuad *quad,
+                                  float *out_x, float *out_y, float *out_z)
+    {
+        if (rest == 4)
+            groups_or_one_by_one<4, 1>(job, quad, out_x, out_y, out_z);
+        else
+            groups_or_one_by_one<4, 2>(job, quad, out_x, out_y, out_z);
+    }
+};
+
+// The lanes left after the bulk groups of eight: 4, 8 or 12, the last as
+// groups of eight and four.
+struct Tail8 {
+    static constexpr int most = 12;
+    static VECTOR_INLINE void run(int rest, const NoiseLaneJob &job, const LaneQuad *quad,
+                                  float *out_x, float *out_y, float *out_z)
+    {
+        if (rest == 4)
+            groups_or_one_by_one<4, 1>(job, quad, out_x, out_y, out_z);
+        else if (rest == 8)
+            groups_or_one_by_one<4, 2>(job, quad, out_x, out_y, out_z);
+        else
+            groups_or_one_by_one<8, 1, 4>(job, quad, out_x, out_y, out_z);
+    }
+};
+
+// Every lane of a job, K groups of N at a time, the rest as Tail says. One
+// group's rounding chains wait on the conversion latency, which is why a
+// few groups run at once; wider groups take fewer instructions per lane but
+// convert with more latency, and spare lanes cost as much as used ones.
+template <class Tail, int N, int K> VECTOR_INLINE void noise_lanes(const NoiseLaneJob &job)
 {
-    static_assert(K >= 1 && K <= 3 && N % SMALL == 0 && SMALL % 4 == 0 && N * K <= 4 * SMALL,
-                  "group shapes");
+    static_assert(N * K - 4 <= Tail::most, "the tail takes whatever the bulk leaves");
     constexpr int max_quads = (max_noise_depth + 1) * TurbulencePoints::capacity / 4;
     LaneQuad quad[max_quads];
     int quads = 0;
@@ -380,19 +425,8 @@ template <int N, int K, int SMALL> VECTOR_INLINE void noise_lanes(const NoiseLan
     for (; l + N * K <= n; l += N * K)
         groups_or_one_by_one<N, K>(job, quad + l / 4, job.out_x + l, job.out_y + l,
                                    job.out_z + l);
-    const LaneQuad *rest = quad + l / 4;
-    float *out_x = job.out_x + l, *out_y = job.out_y + l, *out_z = job.out_z + l;
-    switch ((n - l) / SMALL) {
-    case 1:
-        groups_or_one_by_one<SMALL, 1>(job, rest, out_x, out_y, out_z);
-        break;
-    case 2:
-        groups_or_one_by_one<SMALL, 2>(job, rest, out_x, out_y, out_z);
-        break;
-    case 3:
-        groups_or_one_by_one<SMALL, 3>(job, rest, out_x, out_y, out_z);
-        break;
-    }
+    if (l < n)
+        Tail::run(n - l, job, quad + l / 4, job.out_x + l, job.out_y + l, job.out_z + l);
 }
 
 // Corner weights of a pair of offsets t given squared (t2, as float) and
@@ -467,8 +501,7 @@ VECTOR_INLINE void turb_one(float noisesize, float xc, float yc, float zc, float
 // Turbulence of n points: every (octave, point) pair is an independent
 // evaluation with its own cell size, all taken in one run of lanes; then each
 // point's octaves are folded and summed in order, N points at a time.
-template <int N, int K, int SMALL>
-VECTOR_INLINE void turbulence_lanes(const TurbulenceJob &job)
+template <class Tail, int N, int K> VECTOR_INLINE void turbulence_lanes(const TurbulenceJob &job)
 {
     constexpr int NARROW = 4; // points summed at a time
     typedef typename Lanes<NARROW>::d D;
@@ -486,7 +519,7 @@ VECTOR_INLINE void turbulence_lanes(const TurbulenceJob &job)
         x[i] = y[i] = z[i] = 0.0f;
     alignas(32) float tx[(max_noise_depth + 1) * room], ty[(max_noise_depth + 1) * room],
         tz[(max_noise_depth + 1) * room];
-    noise_lanes<N, K, SMALL>({job.octaves, job.size, points, x, y, z, tx, ty, tz, job.seed});
+    noise_lanes<Tail, N, K>({job.octaves, job.size, points, x, y, z, tx, ty, tz, job.seed});
 
     if (job.hard) {
         // Each octave scaled by (|s| + 2) with the sign of its component sum s.

@@ -27,8 +27,8 @@ void turb_avx2(float noisesize, float xc, float yc, float zc, float *vec, int se
 {
     turb_one(noisesize, xc, yc, zc, vec, seed);
 }
-void noise_avx2(const NoiseLaneJob &job) { noise_lanes<4, 3, 4>(job); }
-void turbulence_avx2(const TurbulenceJob &job) { turbulence_lanes<4, 3, 4>(job); }
+void noise_avx2(const NoiseLaneJob &job) { noise_lanes<Tail4, 4, 3>(job); }
+void turbulence_avx2(const TurbulenceJob &job) { turbulence_lanes<Tail4, 4, 3>(job); }
 } // namespace
 
 #if defined(__clang__)

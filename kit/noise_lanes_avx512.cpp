@@ -30,8 +30,8 @@ void turb_avx512(float noisesize, float xc, float yc, float zc, float *vec, int 
 {
     turb_one(noisesize, xc, yc, zc, vec, seed);
 }
-void noise_avx512(const NoiseLaneJob &job) { noise_lanes<8, 2, 4>(job); }
-void turbulence_avx512(const TurbulenceJob &job) { turbulence_lanes<8, 2, 4>(job); }
+void noise_avx512(const NoiseLaneJob &job) { noise_lanes<Tail8, 8, 2>(job); }
+void turbulence_avx512(const TurbulenceJob &job) { turbulence_lanes<Tail8, 8, 2>(job); }
 } // namespace
 
 #if defined(__clang__)

@@ -22,8 +22,8 @@ void turb_portable(float noisesize, float xc, float yc, float zc, float *vec, in
 {
     turb_one(noisesize, xc, yc, zc, vec, seed);
 }
-void noise_portable(const NoiseLaneJob &job) { noise_lanes<4, 3, 4>(job); }
-void turbulence_portable(const TurbulenceJob &job) { turbulence_lanes<4, 3, 4>(job); }
+void noise_portable(const NoiseLaneJob &job) { noise_lanes<Tail4, 4, 3>(job); }
+void turbulence_portable(const TurbulenceJob &job) { turbulence_lanes<Tail4, 4, 3>(job); }
 } // namespace
 
 const NoisePath portable_noise_path = {NoiseLanes::portable, turb_portable, noise_portable,
