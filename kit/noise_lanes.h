@@ -391,8 +391,8 @@ struct Tail4 {
     }
 };
 
-// The lanes left after the bulk groups of eight: 4, 8 or 12, the last as
-// groups of eight and four.
+// The lanes left after the bulk groups of eight: 4, 8 or 12, the last as a
+// group of eight and one of four.
 struct Tail8 {
     static constexpr int most = 12;
     static VECTOR_INLINE void run(int rest, const NoiseLaneJob &job, const LaneQuad *quad,
@@ -401,7 +401,7 @@ struct Tail8 {
         if (rest == 4)
             groups_or_one_by_one<4, 1>(job, quad, out_x, out_y, out_z);
         else if (rest == 8)
-            groups_or_one_by_one<4, 2>(job, quad, out_x, out_y, out_z);
+            groups_or_one_by_one<8, 1>(job, quad, out_x, out_y, out_z);
         else
             groups_or_one_by_one<8, 1, 4>(job, quad, out_x, out_y, out_z);
     }
