@@ -48,7 +48,6 @@ const uint32_t *const gradient_row_twice = gradient_rows.offset;
 
 namespace {
 
-inline unsigned perm(unsigned index) { return hash[index & 255u]; }
 
 const NoisePath *path_of(NoiseLanes lanes)
 {
@@ -141,16 +140,10 @@ void turb_batch(int n, float size, const float *x, const float *y, const float *
     }
     const NoisePath &path = active_path();
     constexpr int chunk = 64;
-    float px[chunk], py[chunk], pz[chunk], ox[chunk], oy[chunk], oz[chunk];
+    float ox[chunk], oy[chunk], oz[chunk];
     for (int i = 0; i < n; i += chunk) {
         const int m = n - i < chunk ? n - i : chunk;
-        const int points = (m + 3) & ~3; // whole quads, the spare points at the origin
-        for (int l = 0; l < points; l++) {
-            px[l] = l < m ? x[i + l] : 0.0f;
-            py[l] = l < m ? y[i + l] : 0.0f;
-            pz[l] = l < m ? z[i + l] : 0.0f;
-        }
-        path.noise({1, &size, points, px, py, pz, ox, oy, oz, seed});
+        path.noise({1, &size, m, x + i, y + i, z + i, ox, oy, oz, seed});
         for (int l = 0; l < m; l++) {
             vec[i + l][0] = ox[l];
             vec[i + l][1] = oy[l];
@@ -241,22 +234,4 @@ void point_turbulance_batch(float noise_size, float falloff, int hard, int n, co
     for (int i = 0; i < n; i++)
         p.add(x[i], y[i], z[i]);
     point_turbulance_batch(noise_size, falloff, hard, p, vec, depth, seed);
-}
-
-namespace {
-// Sum of the four bytes of a float's bit pattern, modulo 256.
-inline unsigned byte_sum(float f)
-{
-    uint32_t bits;
-    std::memcpy(&bits, &f, sizeof bits);
-    return (bits + (bits >> 8) + (bits >> 16) + (bits >> 24)) & 255u;
-}
-} // namespace
-
-float fixed_rand(int seed, float x, float y, float z)
-{
-    unsigned r = perm(byte_sum(x) + (unsigned)seed);
-    r = perm(byte_sum(y) + r);
-    r = perm(byte_sum(z) + r);
-    return (float)r / 256.0f;
 }

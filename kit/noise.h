@@ -85,8 +85,23 @@ struct TurbulencePoints {
 void point_turbulance_batch(float noise_size, float falloff, int hard, const TurbulencePoints &p,
                             float (*vec)[3], int depth, int seed);
 
-// One of the 256 values k/256, fixed by the seed and the exact bits of the point.
-float fixed_rand(int seed, float x, float y, float z);
+// Sum of the four bytes of a float's bit pattern, modulo 256.
+inline unsigned float_byte_sum(float f)
+{
+    uint32_t bits;
+    __builtin_memcpy(&bits, &f, sizeof bits);
+    return (bits + (bits >> 8) + (bits >> 16) + (bits >> 24)) & 255u;
+}
+
+// One of the 256 values k/256, fixed by the seed and the exact bits of the
+// point. Inline: a sample asks for several with one point.
+inline float fixed_rand(int seed, float x, float y, float z)
+{
+    unsigned r = hash[(float_byte_sum(x) + (unsigned)seed) & 255u];
+    r = hash[(float_byte_sum(y) + r) & 255u];
+    r = hash[(float_byte_sum(z) + r) & 255u];
+    return (float)r / 256.0f;
+}
 
 // Cell index of a floor value: for every finite value its low 32 bits are
 // those of the true integer (the tables only use the low bits), and NaN or

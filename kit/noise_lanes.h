@@ -220,19 +220,23 @@ template <int N> struct Group {
     unsigned row[8][N];
 };
 
-// N lanes as loaded from N / 4 quads: lanes 4q .. 4q + 3 are the points
-// quad[q].point .. + 3 of the job with cell size quad[q].size.
-template <class F> VECTOR_INLINE F load_lanes(const float *p, const LaneQuad *quad);
-template <> VECTOR_INLINE v4f load_lanes<v4f>(const float *p, const LaneQuad *quad)
-{
-    return load<v4f>(p + quad[0].point);
-}
-template <> VECTOR_INLINE v8f load_lanes<v8f>(const float *p, const LaneQuad *quad)
-{
-    return __builtin_shufflevector(load<v4f>(p + quad[0].point), load<v4f>(p + quad[1].point), 0,
-                                   1, 2, 3, 4, 5, 6, 7);
-}
+// N coordinates (axis 0, 1 or 2) and cell sizes of the group's lanes, as
+// loaded from its N / 4 quads.
+template <class F> VECTOR_INLINE F load_lanes(int axis, const LaneQuad *quad);
 template <class F> VECTOR_INLINE F quad_sizes(const LaneQuad *quad);
+VECTOR_INLINE const float *quad_axis(const LaneQuad &q, int axis)
+{
+    return axis == 0 ? q.x : axis == 1 ? q.y : q.z;
+}
+template <> VECTOR_INLINE v4f load_lanes<v4f>(int axis, const LaneQuad *quad)
+{
+    return load<v4f>(quad_axis(quad[0], axis));
+}
+template <> VECTOR_INLINE v8f load_lanes<v8f>(int axis, const LaneQuad *quad)
+{
+    return __builtin_shufflevector(load<v4f>(quad_axis(quad[0], axis)),
+                                   load<v4f>(quad_axis(quad[1], axis)), 0, 1, 2, 3, 4, 5, 6, 7);
+}
 template <> VECTOR_INLINE v4f quad_sizes<v4f>(const LaneQuad *quad) { return v4f{} + quad[0].size; }
 template <> VECTOR_INLINE v8f quad_sizes<v8f>(const LaneQuad *quad)
 {
@@ -243,18 +247,16 @@ template <> VECTOR_INLINE v8f quad_sizes<v8f>(const LaneQuad *quad)
 // Cells and offsets of the group's lanes; returns the lanes whose scaled
 // coordinates all lie in int range.
 template <int N>
-VECTOR_INLINE typename Group<N>::I split_group(Group<N> &g, const NoiseLaneJob &job,
-                                               const LaneQuad *quad)
+VECTOR_INLINE typename Group<N>::I split_group(Group<N> &g, const LaneQuad *quad)
 {
     typedef typename Group<N>::D D;
     typedef typename Group<N>::F F;
     typedef typename Group<N>::I I;
     const D s = widen(quad_sizes<F>(quad));
-    const float *point[3] = {job.x, job.y, job.z};
     I in_range = ~I{};
     for (int a = 0; a < 3; a++)
-        in_range &= split_axis(narrow((widen(load_lanes<F>(point[a], quad)) + 1.0) / s),
-                               g.cell[a], g.near[a], g.far[a]);
+        in_range &= split_axis(narrow((widen(load_lanes<F>(a, quad)) + 1.0) / s), g.cell[a],
+                               g.near[a], g.far[a]);
     return in_range;
 }
 
@@ -325,13 +327,13 @@ VECTOR_INLINE bool noise_groups(const NoiseLaneJob &job, const LaneQuad *quad, f
 {
     Group<N> g[K];
     Group<(M > 0 ? M : 4)> extra;
-    typename Group<N>::I in_range = split_group(g[0], job, quad);
+    typename Group<N>::I in_range = split_group(g[0], quad);
     for (int k = 1; k < K; k++)
-        in_range &= split_group(g[k], job, quad + k * N / 4);
+        in_range &= split_group(g[k], quad + k * N / 4);
     if (!all_lanes(in_range))
         return false;
     if constexpr (M > 0)
-        if (!all_lanes(split_group(extra, job, quad + K * N / 4)))
+        if (!all_lanes(split_group(extra, quad + K * N / 4)))
             return false;
     for (int k = 0; k < K; k++) {
         weigh_group(g[k]);
@@ -361,9 +363,10 @@ inline void quads_one_by_one(const NoiseLaneJob &job, const LaneQuad *quad, int 
 {
     for (int q = 0; q < quads; q++)
         for (int i = 0; i < 4; i++) {
-            const int p = quad[q].point + i, l = 4 * q + i;
+            const LaneQuad &a = quad[q];
+            const int l = 4 * q + i;
             float v[3];
-            turb_reference(quad[q].size, job.x[p], job.y[p], job.z[p], v, job.seed);
+            turb_reference(a.size, a.x[i], a.y[i], a.z[i], v, job.seed);
             out_x[l] = v[0];
             out_y[l] = v[1];
             out_z[l] = v[2];
@@ -414,12 +417,24 @@ struct Tail8 {
 template <class Tail, int N, int K> VECTOR_INLINE void noise_lanes(const NoiseLaneJob &job)
 {
     static_assert(N * K - 4 <= Tail::most, "the tail takes whatever the bulk leaves");
+    // The points in quads, the last one padded with the origin if it is short.
+    const int whole = job.points / 4, short_quad = job.points % 4;
+    alignas(16) float pad[3][4] = {};
+    for (int i = 0; i < short_quad; i++) {
+        pad[0][i] = job.x[4 * whole + i];
+        pad[1][i] = job.y[4 * whole + i];
+        pad[2][i] = job.z[4 * whole + i];
+    }
     constexpr int max_quads = (max_noise_depth + 1) * TurbulencePoints::capacity / 4;
+    static_assert(max_quads >= 16, "a job of 64 points");
     LaneQuad quad[max_quads];
     int quads = 0;
-    for (int k = 0; k < job.octaves; k++)
-        for (int p = 0; p < job.points; p += 4)
-            quad[quads++] = {p, job.size[k]};
+    for (int k = 0; k < job.octaves; k++) {
+        for (int q = 0; q < whole; q++)
+            quad[quads++] = {job.x + 4 * q, job.y + 4 * q, job.z + 4 * q, job.size[k]};
+        if (short_quad)
+            quad[quads++] = {pad[0], pad[1], pad[2], job.size[k]};
+    }
     const int n = 4 * quads;
     int l = 0;
     for (; l + N * K <= n; l += N * K)
@@ -506,20 +521,12 @@ template <class Tail, int N, int K> VECTOR_INLINE void turbulence_lanes(const Tu
     constexpr int NARROW = 4; // points summed at a time
     typedef typename Lanes<NARROW>::d D;
     typedef typename Lanes<NARROW>::f F;
-    constexpr int room = TurbulencePoints::capacity;
     const TurbulencePoints &p = *job.points;
-    // The points, padded with the origin to whole quads; lane k * points + i
-    // holds octave k of point i.
+    // Lane k * points + i holds octave k of point i.
     const int n = p.count, points = (n + 3) & ~3, lanes = job.octaves * points;
-    alignas(32) float x[room], y[room], z[room];
-    std::memcpy(x, p.x, sizeof x);
-    std::memcpy(y, p.y, sizeof y);
-    std::memcpy(z, p.z, sizeof z);
-    for (int i = n; i < points; i++)
-        x[i] = y[i] = z[i] = 0.0f;
-    alignas(32) float tx[(max_noise_depth + 1) * room], ty[(max_noise_depth + 1) * room],
-        tz[(max_noise_depth + 1) * room];
-    noise_lanes<Tail, N, K>({job.octaves, job.size, points, x, y, z, tx, ty, tz, job.seed});
+    constexpr int room = (max_noise_depth + 1) * TurbulencePoints::capacity;
+    alignas(32) float tx[room], ty[room], tz[room];
+    noise_lanes<Tail, N, K>({job.octaves, job.size, n, p.x, p.y, p.z, tx, ty, tz, job.seed});
 
     if (job.hard) {
         // Each octave scaled by (|s| + 2) with the sign of its component sum s.
@@ -533,11 +540,14 @@ template <class Tail, int N, int K> VECTOR_INLINE void turbulence_lanes(const Tu
         }
     }
 
-    // Each point's octaves in order, rounded to float after every one.
+    // Each point's octaves in order, rounded to float after every one. The
+    // first octave has weight 1, so its sum needs no rounding, and alone it
+    // is divided by 1.
     for (int i = 0; i < n; i += NARROW) {
-        D v0 = {}, v1 = {}, v2 = {};
-        float div = 0.0f;
-        for (int k = 0; k < job.octaves; k++) {
+        D v0 = widen(load<F>(tx + i)) + 0.0, v1 = widen(load<F>(ty + i)) + 0.0,
+          v2 = widen(load<F>(tz + i)) + 0.0;
+        float div = job.weight[0];
+        for (int k = 1; k < job.octaves; k++) {
             const double w = job.weight[k];
             const int l = k * points + i;
             v0 = round_to_float(widen(load<F>(tx + l)) * w + v0);
@@ -545,7 +555,12 @@ template <class Tail, int N, int K> VECTOR_INLINE void turbulence_lanes(const Tu
             v2 = round_to_float(widen(load<F>(tz + l)) * w + v2);
             div = div + job.weight[k];
         }
-        const F r0 = narrow(v0) / div, r1 = narrow(v1) / div, r2 = narrow(v2) / div;
+        F r0 = narrow(v0), r1 = narrow(v1), r2 = narrow(v2);
+        if (job.octaves > 1) {
+            r0 = r0 / div;
+            r1 = r1 / div;
+            r2 = r2 / div;
+        }
         for (int l = 0; l < NARROW && i + l < n; l++) {
             job.vec[i + l][0] = r0[l];
             job.vec[i + l][1] = r1[l];

@@ -11,9 +11,9 @@
 extern const unsigned char hash_twice[512];
 extern const uint32_t *const gradient_row_twice;
 
-// turb at `points` points (a multiple of 4, at most 64) for each of
-// `octaves` cell sizes: lane k * points + i, octave k of point i, writes
-// out_x, out_y and out_z at that index.
+// turb at `points` points (at most 64) for each of `octaves` cell sizes:
+// octave k of point i writes out_x, out_y and out_z at k * P + i, where P is
+// `points` rounded up to a multiple of 4.
 struct NoiseLaneJob {
     int octaves;
     const float *size;
@@ -23,14 +23,15 @@ struct NoiseLaneJob {
     int seed;
 };
 
-// Four consecutive lanes: four points from `point` on, one cell size.
+// Four lanes: four consecutive points (x[0..3], y[0..3], z[0..3]), one cell size.
 struct LaneQuad {
-    int point;
+    const float *x, *y, *z;
     float size;
 };
 
 // point_turbulance at 1 .. max_turbulence_batch points, with the octave
-// count (1 .. max_noise_depth + 1), cell sizes and weights already worked out.
+// count (1 .. max_noise_depth + 1), cell sizes and weights already worked out
+// (the first weight is always 1).
 struct TurbulenceJob {
     int octaves;
     const float *size, *weight;
