@@ -9,14 +9,18 @@
 //                       const float *normal, float *color);
 //   static void turbulence_point(int stype, const Cast *cast, float x, float y, float z,
 //                                float *at);
-//   static float finish(int stype, const Cast *cast, float x, float y, float z,
-//                       const float *turbulence, const float *normal, float *color);
+//   struct Constants;
+//   static Constants constants(int stype, const Cast *cast, const float *normal);
+//   static float finish(const Constants &k, const float *at, const float *turbulence,
+//                       float *color);
 // `sample` is the pattern function; `normal` is the footprint normal (or null)
 // when options.footprint_normal is set, and `color` receives the colour value
 // when options.average_color is set. The pattern is split in two around its one
-// turbulence evaluation: `turbulence_point` gives the point where the
-// turbulence is taken and `finish` the value from that turbulence, so that
-// sample(p) == finish(p, point_turbulance(turbulence_point(p))). The procedure
+// turbulence evaluation: `turbulence_point` gives the point `at` where the
+// turbulence is taken, `constants` what the rest needs that is the same at
+// every point of a sample (worked out once per sample), and `finish` the value
+// from the point and its turbulence, so that sample(p) == finish(constants,
+// at, point_turbulance(at)) with at = turbulence_point(p). The procedure
 // knows all its points before it evaluates any, so it takes the turbulence of
 // all of them in one batch; built with TEXTURES_STRAIGHTFORWARD it calls
 // `sample` point by point instead. Both give the same bits (tested).
@@ -112,9 +116,14 @@ inline void evaluate_points(int stype, const typename T::Cast &c, const SamplePo
         value[i] = T::sample(stype, &c, p.x[i], p.y[i], p.z[i], normal, &color[i]);
 #else
     float turbulence[max_sample_points][3];
+    const typename T::Constants k = T::constants(stype, &c, normal);
     if constexpr (std::is_base_of<TurbulenceAtSamplePoint, T>::value) {
         point_turbulance_batch(c.noise_size, c.falloff, c.hard_noise, p, turbulence, c.depth,
                                c.seed);
+        for (int i = 0; i < p.count; i++) {
+            const float at[3] = {p.x[i], p.y[i], p.z[i]};
+            value[i] = T::finish(k, at, turbulence[i], &color[i]);
+        }
     } else {
         TurbulencePoints at;
         for (int i = 0; i < p.count; i++) {
@@ -124,9 +133,11 @@ inline void evaluate_points(int stype, const typename T::Cast &c, const SamplePo
         }
         point_turbulance_batch(c.noise_size, c.falloff, c.hard_noise, at, turbulence, c.depth,
                                c.seed);
+        for (int i = 0; i < p.count; i++) {
+            const float a[3] = {at.x[i], at.y[i], at.z[i]};
+            value[i] = T::finish(k, a, turbulence[i], &color[i]);
+        }
     }
-    for (int i = 0; i < p.count; i++)
-        value[i] = T::finish(stype, &c, p.x[i], p.y[i], p.z[i], turbulence[i], normal, &color[i]);
 #endif
 }
 
