@@ -3,6 +3,7 @@
 #include "font.h"
 #include "image.h"
 #include "loader.h"
+#include "presets.h"
 #include "render.h"
 
 #include <algorithm>
@@ -93,7 +94,10 @@ void write_contact_sheet(const std::string &path, const std::vector<Shown> &show
                         (size_t)size);
         int ty = y0 + size + pad / 2;
         draw_text(sheet, width, height, x0, ty, fit(shown[n].swatch.plugin), ink, scale);
-        draw_text(sheet, width, height, x0, ty + line, fit(shown[n].swatch.subtype), ink, scale);
+        const Swatch &sw = shown[n].swatch;
+        std::string second = sw.preset.empty() ? sw.subtype : sw.preset;
+        std::replace(second.begin(), second.end(), '_', ' ');
+        draw_text(sheet, width, height, x0, ty + line, fit(second), ink, scale);
     }
     write_png_gray8(path, width, height, sheet);
 }
@@ -114,7 +118,8 @@ void write_index(const std::string &path, const GalleryOptions &o,
          "td.num { text-align: right; font-family: monospace; }\n"
          "</style>\n</head>\n<body>\n<h1>Texture gallery</h1>\n";
     h += "<p>Every plug-in in <code>" + html_escape(o.plugin_dir) +
-         "</code>, with its default parameters, once per sub-type, over " +
+         "</code>, with its default parameters once per sub-type, then with each of its "
+         "presets (<code>presets/</code>), over " +
          html_escape(float_text((float)o.extent)) + " &times; " +
          html_escape(float_text((float)o.extent)) +
          " units of texture space centred on the origin (z = 0).</p>\n";
@@ -172,7 +177,37 @@ bool varies_along_z(const Plugin &plugin, const ParamBlock &block, int stype, do
     return false;
 }
 
+// The swatch's 8-bit pixels. A pattern that does not change across the
+// slice z = 0 but does along z (layers) says nothing as a flat swatch: it is
+// shown on the height field instead, where the layers cross the hills.
+std::vector<uint8_t> swatch_pixels(const Plugin &plugin, const ParamBlock &block, int stype,
+                                   Shape shape, const GalleryOptions &o, bool *on_terrain)
+{
+    View view;
+    view.width = view.height = o.size;
+    view.extent = o.extent;
+    view.shape = shape;
+    RenderOptions ro;
+    ro.stype = stype;
+    ro.threads = o.threads;
+    Rendering r = render(plugin, block, view, ro);
+    *on_terrain = false;
+    if (view.shape == Shape::plane && !r.value.empty() &&
+        std::all_of(r.value.begin(), r.value.end(), [&](float v) { return v == r.value[0]; }) &&
+        varies_along_z(plugin, block, stype, o.extent)) {
+        view.shape = Shape::terrain;
+        r = render(plugin, block, view, ro);
+        *on_terrain = true;
+    }
+    return gray8_pixels(r);
+}
+
 } // namespace
+
+std::string preset_swatch_file_name(const std::string &library, const std::string &preset)
+{
+    return library_stem(library) + "_preset_" + normalized_name(preset) + ".png";
+}
 
 std::string swatch_file_name(const std::string &library, const std::string &subtype)
 {
@@ -215,47 +250,49 @@ GalleryResult make_gallery(const GalleryOptions &o,
         page.reentrant = plugin->reentrant();
         page.widgets = plugin->widgets();
         ParamBlock block = plugin->defaults();
-        int stypes = std::max<int>(1, (int)plugin->subtypes().size());
-        for (int s = 0; s < stypes; s++) {
-            View view;
-            view.width = view.height = o.size;
-            view.extent = o.extent;
-            view.shape = o.shape;
-            RenderOptions ro;
-            ro.stype = s;
-            ro.threads = o.threads;
-            Rendering r = render(*plugin, block, view, ro);
-            // A pattern that does not change across the slice z = 0 but does
-            // along z (layers) says nothing as a flat swatch: show it on the
-            // height field instead, where the layers cross the hills.
+        auto add = [&](const ParamBlock &b, int stype, Shape shape, const std::string &preset) {
             bool on_terrain = false;
-            if (view.shape == Shape::plane && !r.value.empty() &&
-                std::all_of(r.value.begin(), r.value.end(),
-                            [&](float v) { return v == r.value[0]; }) &&
-                varies_along_z(*plugin, block, s, o.extent)) {
-                view.shape = Shape::terrain;
-                r = render(*plugin, block, view, ro);
-                on_terrain = true;
-            }
             Shown item;
+            item.pixels = swatch_pixels(*plugin, b, stype, shape, o, &on_terrain);
             item.swatch.plugin = plugin->name();
             item.swatch.library = page.library;
-            item.swatch.subtype = plugin->subtype_name(s);
-            item.swatch.file = swatch_file_name(page.library, item.swatch.subtype);
-            item.pixels.resize(r.value.size());
-            std::transform(r.value.begin(), r.value.end(), item.pixels.begin(),
-                           [](float v) { return to_8bit(v); });
+            item.swatch.subtype = plugin->subtype_name(stype);
+            item.swatch.preset = preset;
+            item.swatch.file = preset.empty()
+                                   ? swatch_file_name(page.library, item.swatch.subtype)
+                                   : preset_swatch_file_name(page.library, preset);
             write_png_gray8(o.outdir + "/" + item.swatch.file, o.size, o.size, item.pixels);
             result.files.push_back(item.swatch.file);
             result.swatches.push_back(item.swatch);
             page.files.push_back(item.swatch.file);
-            page.captions.push_back((item.swatch.subtype.empty()
-                                         ? item.swatch.plugin
-                                         : item.swatch.plugin + " " + item.swatch.subtype) +
-                                    (on_terrain ? " (on the height field)" : ""));
+            std::string caption = item.swatch.plugin;
+            if (!preset.empty())
+                caption += " preset \"" + preset + "\"";
+            if (!item.swatch.subtype.empty())
+                caption += (preset.empty() ? " " : ", ") + item.swatch.subtype;
+            if (on_terrain || (!preset.empty() && shape != Shape::plane))
+                caption += std::string(" (on the ") +
+                           (shape == Shape::sphere ? "sphere)" : "height field)");
+            page.captions.push_back(caption);
             if (note)
                 note(item.swatch.file);
             shown.push_back(std::move(item));
+        };
+        int stypes = std::max<int>(1, (int)plugin->subtypes().size());
+        for (int s = 0; s < stypes; s++)
+            add(block, s, o.shape, "");
+        // The presets beside the defaults, each seen as it names.
+        for (const Preset &preset : presets_for(library_stem(lib))) {
+            ParamBlock looks = plugin->defaults();
+            int stype;
+            try {
+                stype = apply_preset(preset, *plugin, looks);
+            } catch (const HostError &e) {
+                result.problems.push_back(std::string("preset skipped: ") + e.what());
+                continue;
+            }
+            add(looks, std::max(stype, 0), preset.shape.empty() ? o.shape : parse_shape(preset.shape),
+                preset.name);
         }
         pages.push_back(std::move(page));
         result.plugins++;

@@ -1,5 +1,5 @@
 // The gallery: every plug-in of a folder rendered with its defaults, once per
-// sub-type, as PNG swatches, one labelled contact sheet and an index.html
+// sub-type, and with each of its presets, as PNG swatches, one labelled contact sheet and an index.html
 // that shows the swatches beside the plug-ins' widget tables.
 #pragma once
 
@@ -24,6 +24,7 @@ struct Swatch {
     std::string plugin;    // display name
     std::string library;   // file name of the plug-in
     std::string subtype;   // "" for a plug-in without sub-types
+    std::string preset;    // "" for the defaults
     std::string file;      // PNG file name inside outdir
 };
 
@@ -37,6 +38,9 @@ struct GalleryResult {
 // File name of a swatch: the library's name without ".so", then the
 // sub-type's name in lower case with '_' for anything but letters and digits.
 std::string swatch_file_name(const std::string &library, const std::string &subtype);
+
+// File name of a preset's swatch: "vamorela_preset_stone_floor.png".
+std::string preset_swatch_file_name(const std::string &library, const std::string &preset);
 
 // Throws HostError when the folder cannot be made or written or no plug-in is
 // found; a plug-in that fails to load is reported in `problems` and skipped.

@@ -226,15 +226,15 @@ PngWriter::PngWriter(FILE *file, int width, int height, int bit_depth, int chann
     : state_(new State)
 {
     state_->file = file;
-    start(width, height, bit_depth, channels);
+    start(width, height, bit_depth, channels, PngEffort::file);
 }
 
 PngWriter::PngWriter(std::vector<uint8_t> *memory, int width, int height, int bit_depth,
-                     int channels)
+                     int channels, PngEffort effort)
     : state_(new State)
 {
     state_->memory = memory;
-    start(width, height, bit_depth, channels);
+    start(width, height, bit_depth, channels, effort);
 }
 
 PngWriter::~PngWriter()
@@ -243,7 +243,7 @@ PngWriter::~PngWriter()
     delete state_;
 }
 
-void PngWriter::start(int width, int height, int bit_depth, int channels)
+void PngWriter::start(int width, int height, int bit_depth, int channels, PngEffort effort)
 {
     static const int color_types[5] = {0, PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_GRAY_ALPHA,
                                        PNG_COLOR_TYPE_RGB, PNG_COLOR_TYPE_RGB_ALPHA};
@@ -274,6 +274,10 @@ void PngWriter::start(int width, int height, int bit_depth, int channels)
         png_set_write_fn(s->png, s, write_to_file, flush_file);
     else
         png_set_write_fn(s->png, s, write_to_memory, flush_memory);
+    if (effort == PngEffort::quick) {
+        png_set_compression_level(s->png, 1);
+        png_set_filter(s->png, PNG_FILTER_TYPE_BASE, PNG_FILTER_UP);
+    }
     png_set_IHDR(s->png, s->info, (png_uint_32)width, (png_uint_32)height, bit_depth,
                  color_types[channels], PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
@@ -336,12 +340,13 @@ void check_size(int width, int height, size_t have, size_t per_pixel)
 }
 
 template <typename T>
-std::vector<uint8_t> encode_png(int width, int height, int channels, const std::vector<T> &px)
+std::vector<uint8_t> encode_png(int width, int height, int channels, const std::vector<T> &px,
+                                PngEffort effort = PngEffort::file)
 {
     check_size(width, height, px.size(), (size_t)channels);
     std::vector<uint8_t> bytes;
     try {
-        PngWriter w(&bytes, width, height, 8 * (int)sizeof(T), channels);
+        PngWriter w(&bytes, width, height, 8 * (int)sizeof(T), channels, effort);
         w.write_rows(px.data(), height);
         w.finish();
     } catch (const HostError &e) {
@@ -368,19 +373,22 @@ void write_png(const std::string &path, int width, int height, int channels,
 
 } // namespace
 
-std::vector<uint8_t> encode_png_gray8(int width, int height, const std::vector<uint8_t> &pixels)
+std::vector<uint8_t> encode_png_gray8(int width, int height, const std::vector<uint8_t> &pixels,
+                                      PngEffort effort)
 {
-    return encode_png(width, height, 1, pixels);
+    return encode_png(width, height, 1, pixels, effort);
 }
 
-std::vector<uint8_t> encode_png_gray16(int width, int height, const std::vector<uint16_t> &pixels)
+std::vector<uint8_t> encode_png_gray16(int width, int height, const std::vector<uint16_t> &pixels,
+                                       PngEffort effort)
 {
-    return encode_png(width, height, 1, pixels);
+    return encode_png(width, height, 1, pixels, effort);
 }
 
-std::vector<uint8_t> encode_png_rgb8(int width, int height, const std::vector<uint8_t> &rgb)
+std::vector<uint8_t> encode_png_rgb8(int width, int height, const std::vector<uint8_t> &rgb,
+                                     PngEffort effort)
 {
-    return encode_png(width, height, 3, rgb);
+    return encode_png(width, height, 3, rgb, effort);
 }
 
 std::vector<uint8_t> encode_png_rgba8(int width, int height, const std::vector<uint8_t> &rgba)

@@ -29,10 +29,18 @@ std::vector<uint8_t> normal_map_pixels(const Rendering &r);
 std::vector<uint8_t> packed8_pixels(const Rendering &r);
 std::vector<uint16_t> packed16_pixels(const Rendering &r);
 
-// PNG files in memory, byte for byte what the file writers write.
-std::vector<uint8_t> encode_png_gray8(int width, int height, const std::vector<uint8_t> &pixels);
-std::vector<uint8_t> encode_png_gray16(int width, int height, const std::vector<uint16_t> &pixels);
-std::vector<uint8_t> encode_png_rgb8(int width, int height, const std::vector<uint8_t> &rgb);
+// How hard the encoder works: as the file writers (the same bytes), or
+// quickly for a live preview (the same pixels, a somewhat larger file, a
+// tenth of the time: the fastest zlib level and one row filter).
+enum class PngEffort { file, quick };
+
+// PNG files in memory, byte for byte what the file writers write (unless quick).
+std::vector<uint8_t> encode_png_gray8(int width, int height, const std::vector<uint8_t> &pixels,
+                                      PngEffort effort = PngEffort::file);
+std::vector<uint8_t> encode_png_gray16(int width, int height, const std::vector<uint16_t> &pixels,
+                                       PngEffort effort = PngEffort::file);
+std::vector<uint8_t> encode_png_rgb8(int width, int height, const std::vector<uint8_t> &rgb,
+                                     PngEffort effort = PngEffort::file);
 std::vector<uint8_t> encode_png_rgba8(int width, int height, const std::vector<uint8_t> &rgba);
 std::vector<uint8_t> encode_png_rgba16(int width, int height, const std::vector<uint16_t> &rgba);
 
@@ -82,7 +90,8 @@ private:
 class PngWriter {
 public:
     PngWriter(FILE *file, int width, int height, int bit_depth, int channels);
-    PngWriter(std::vector<uint8_t> *memory, int width, int height, int bit_depth, int channels);
+    PngWriter(std::vector<uint8_t> *memory, int width, int height, int bit_depth, int channels,
+              PngEffort effort = PngEffort::file);
     ~PngWriter();
     PngWriter(const PngWriter &) = delete;
     PngWriter &operator=(const PngWriter &) = delete;
@@ -95,7 +104,7 @@ public:
     struct State; // libpng's structures and the sink, kept out of this header
 
 private:
-    void start(int width, int height, int bit_depth, int channels);
+    void start(int width, int height, int bit_depth, int channels, PngEffort effort);
     void put_rows(const uint8_t *bytes, int rows);
     State *state_;
     int row_bytes_ = 0, rows_left_ = 0, bit_depth_ = 8;

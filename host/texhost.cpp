@@ -1,14 +1,22 @@
 // texhost: the stand-in host on the command line. Shows what a texture
-// plug-in offers, renders it to PNG files (flat, on a lit sphere or on a lit
-// height field, with 8-bit or 16-bit intensity and a tangent-space normal
-// map) and builds a gallery of every plug-in in a folder.
+// plug-in offers, bakes it to image files (flat, on a lit sphere or on a
+// lit height field; 8-bit or 16-bit PNG or float OpenEXR intensity, a
+// tangent-space normal map, a packed RGBA image, seamless tiles, up to
+// 32768 pixels a side in bounded memory) and builds a gallery of every
+// plug-in in a folder.
+#include "bake.h"
 #include "gallery.h"
 #include "image.h"
 #include "loader.h"
+#include "presets.h"
 #include "render.h"
+#include "serve.h"
+#include "serve_worker.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -24,22 +32,29 @@ namespace {
 const char usage_text[] =
     "usage:\n"
     "  texhost info PLUGIN                 name, sub-types and the widget table\n"
-    "  texhost render PLUGIN -o FILE.png   render the texture to a PNG file\n"
+    "  texhost render PLUGIN -o FILE.png   render the texture to a PNG or OpenEXR file\n"
     "  texhost gallery OUTDIR              every plug-in, every sub-type, with defaults\n"
     "  texhost plugins                     the plug-ins found in the plug-in folder\n"
+    "  texhost serve [--port N] [--open]   a live preview in the browser (see below)\n"
+    "  texhost --version                   the tool's version\n"
     "\n"
     "PLUGIN is a path to a .so file or a plug-in's name (harvoske, Pellosca, ...)\n"
     "looked up in the plug-in folder: --plugin-dir DIR, else $TEXHOST_PLUGIN_DIR,\n"
     "else the folder \"plugins\" beside texhost (or beside its folder).\n"
     "\n"
     "render options:\n"
-    "  -o, --output FILE      the intensity image (PNG)\n"
-    "  --size N | WxH         resolution in pixels (default 256)\n"
+    "  -o, --output FILE      the intensity image: PNG, or OpenEXR (32-bit float) for\n"
+    "                         FILE.exr, with the bump vector when \"BumpMap\" is on\n"
+    "  --format png|exr       the intensity image's format, whatever its name\n"
+    "  --exr-compression none|zip|piz   lossless OpenEXR compression (default piz)\n"
+    "  --size N | WxH         resolution in pixels, up to 32768 (default 256)\n"
     "  --extent E             texture-space width of the view or sphere diameter (default 4)\n"
     "  --center X,Y,Z         texture-space point at the image centre (default 0,0,0)\n"
     "  --stype S              sub-type by name or index\n"
     "  --set \"LABEL=VALUE\"    a parameter by label or field name, case-insensitive;\n"
     "                         repeatable, applied after --params\n"
+    "  --preset NAME          start from a preset (presets/LIBRARY/NAME.txt, or a file):\n"
+    "                         its values, and its sub-type and shape unless given\n"
     "  --params FILE          load a parameter file (one \"label = value\" a line)\n"
     "  --save-params FILE     save the parameters in effect\n"
     "  --list                 print the widget table with the values in effect\n"
@@ -48,11 +63,15 @@ const char usage_text[] =
     "  --tileable             plane: an image that repeats without a seam\n"
     "  --relief H             terrain: height of the hills (default extent / 4)\n"
     "  --bump-scale K         strength of the bump vector in shading and normal maps (1)\n"
-    "  --bits 8|16            intensity bits per pixel (default 8)\n"
-    "  --normal-map FILE      also write a tangent-space normal map (plane only)\n"
+    "  --bits 8|16            bits per PNG sample of intensity and pack (default 8)\n"
+    "  --normal-map FILE      also write a tangent-space normal map, PNG (plane only)\n"
+    "  --pack FILE            also write PNG RGBA: normal map in RGB, intensity in A\n"
     "  --threads N            render threads (default: every core)\n"
     "  --host-entry           call plugin_tex_doit and read result, on one thread\n"
     "  --quiet                no progress bar and no summary\n"
+    "serve options: --port N (default 8765, 0: any free port), --plugin-dir DIR,\n"
+    "  --open (start a browser), --host ADDRESS (default 127.0.0.1; any other\n"
+    "  address lets other machines in, without a password)\n"
     "gallery options: --size N (swatch side, default 128), --extent E, --threads N,\n"
     "  --shape plane|sphere|terrain (default plane: the slice z = 0)\n";
 
@@ -107,6 +126,17 @@ struct Option {
     std::string value() { return option_value(a, opt, inline_value, has_inline); }
 };
 
+// A parser of the libraries whose complaint is a mistake in the command line.
+template <typename T>
+T usage_checked(T (*parse)(const std::string &), const std::string &s)
+{
+    try {
+        return parse(s);
+    } catch (const HostError &e) {
+        throw UsageError(e.what());
+    }
+}
+
 double parse_number(const std::string &opt, const std::string &s)
 {
     char *end = nullptr;
@@ -129,10 +159,10 @@ void parse_size(const std::string &s, int &w, int &h)
 {
     size_t x = s.find_first_of("xX");
     if (x == std::string::npos) {
-        w = h = parse_count("--size", s, 1, max_image_side);
+        w = h = parse_count("--size", s, 1, max_bake_side);
     } else {
-        w = parse_count("--size", s.substr(0, x), 1, max_image_side);
-        h = parse_count("--size", s.substr(x + 1), 1, max_image_side);
+        w = parse_count("--size", s.substr(0, x), 1, max_bake_side);
+        h = parse_count("--size", s.substr(x + 1), 1, max_bake_side);
     }
 }
 
@@ -266,6 +296,30 @@ int cmd_plugins(Args &a)
     return 0;
 }
 
+// Ctrl-C (or SIGTERM) during a bake: the render stops within a row and the
+// partial files are removed. A second one ends the process at once.
+std::atomic<bool> interrupted{false};
+volatile std::sig_atomic_t interrupt_signal = 0;
+
+extern "C" void on_interrupt(int sig)
+{
+    interrupt_signal = sig;
+    interrupted.store(true);
+}
+
+void catch_interrupts()
+{
+    struct sigaction sa = {};
+    sa.sa_handler = on_interrupt;
+    sa.sa_flags = SA_RESETHAND;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    // Past the file size limit a write should fail and be reported, with
+    // the partial files removed, rather than kill the process.
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
 // A bar on stderr, only for a terminal and only once a render takes a moment.
 class ProgressBar {
 public:
@@ -321,12 +375,15 @@ std::string rate_text(double per_second)
 
 int cmd_render(Args &a)
 {
-    std::string plugin_arg, dir, output, normal_map, params_in, params_out, stype_arg;
+    std::string plugin_arg, dir, output, normal_map, pack, params_in, params_out, stype_arg,
+        preset_arg;
+    bool shape_given = false;
     std::vector<std::string> sets;
     View view;
     RenderOptions ro;
+    BakeOutputs outs;
     int bits = 8;
-    bool list = false, quiet = false;
+    bool list = false, quiet = false, format_given = false;
     while (!a.done()) {
         Option next(a);
         const std::string &arg = next.arg, &opt = next.opt;
@@ -347,13 +404,16 @@ int cmd_render(Args &a)
             sets.push_back(value());
         else if (opt == "--params")
             params_in = value();
+        else if (opt == "--preset")
+            preset_arg = value();
         else if (opt == "--save-params")
             params_out = value();
         else if (opt == "--list" && !next.has_inline)
             list = true;
-        else if (opt == "--shape")
+        else if (opt == "--shape") {
             view.shape = parse_shape(value());
-        else if (opt == "--footprint" && !next.has_inline)
+            shape_given = true;
+        } else if (opt == "--footprint" && !next.has_inline)
             view.footprint = true;
         else if (opt == "--tileable" && !next.has_inline)
             ro.tileable = true;
@@ -370,6 +430,13 @@ int cmd_render(Args &a)
             bits = std::atoi(b.c_str());
         } else if (opt == "--normal-map")
             normal_map = value();
+        else if (opt == "--pack")
+            pack = value();
+        else if (opt == "--format") {
+            outs.image_format = usage_checked(parse_format, value());
+            format_given = true;
+        } else if (opt == "--exr-compression")
+            outs.exr_compression = usage_checked(parse_exr_compression, value());
         else if (opt == "--threads")
             ro.threads = parse_count(opt, value(), 1, 1024);
         else if (opt == "--host-entry" && !next.has_inline)
@@ -387,17 +454,24 @@ int cmd_render(Args &a)
     }
     if (plugin_arg.empty())
         throw UsageError("render needs a plug-in (see texhost --help)");
-    if (output.empty() && !list && params_out.empty())
-        throw UsageError("render needs -o FILE.png");
-    if (!normal_map.empty() && output.empty())
-        throw UsageError("--normal-map goes with -o FILE.png");
-    if (!normal_map.empty() && view.shape != Shape::plane)
+    const bool writes = !output.empty() || !normal_map.empty() || !pack.empty();
+    if (!writes && !list && params_out.empty())
+        throw UsageError("render needs -o FILE.png (or FILE.exr), --normal-map FILE or --pack FILE");
+    if ((!normal_map.empty() || !pack.empty()) && view.shape != Shape::plane)
         throw UsageError("a normal map is baked on the plane only (use --shape plane)");
     if (ro.tileable && view.shape != Shape::plane)
         throw UsageError("tileable images are made on the plane only (use --shape plane)");
 
     auto plugin = Plugin::open(resolve_plugin(plugin_arg, plugin_dir_from(dir)));
     ParamBlock block = plugin->defaults();
+    if (!preset_arg.empty()) {
+        Preset preset = find_preset(library_stem(plugin->path()), preset_arg);
+        int stype = apply_preset(preset, *plugin, block);
+        if (stype >= 0 && stype_arg.empty())
+            ro.stype = stype;
+        if (!preset.shape.empty() && !shape_given)
+            view.shape = parse_shape(preset.shape);
+    }
     if (!params_in.empty())
         block.load_file(params_in);
     for (const std::string &s : sets) {
@@ -415,33 +489,45 @@ int cmd_render(Args &a)
     }
     if (!params_out.empty())
         block.save_file(params_out);
-    if (output.empty())
+    if (!writes)
         return 0;
 
-    // Refuse an unusable output before spending time on the render.
-    check_writable(output);
-    if (!normal_map.empty())
-        check_writable(normal_map);
-    ro.normal_map = !normal_map.empty();
+    outs.image = output;
+    if (!format_given)
+        outs.image_format = format_of_path(output);
+    outs.bits = bits;
+    outs.normal_map = normal_map;
+    outs.pack = pack;
     ProgressBar bar(!quiet);
     ro.progress = [&bar](int done, int total) { bar.update(done, total); };
-    Rendering r = render(*plugin, block, view, ro);
+    ro.cancel = &interrupted;
+    catch_interrupts();
+    BakeResult r;
+    try {
+        r = bake(*plugin, block, view, ro, outs);
+    } catch (const HostError &) {
+        bar.finish();
+        throw;
+    }
     bar.finish();
 
-    if (bits == 16)
-        write_png_gray16(output, r.width, r.height, gray16_pixels(r));
-    else
-        write_png_gray8(output, r.width, r.height, gray8_pixels(r));
-    if (!normal_map.empty())
-        write_png_rgb8(normal_map, r.width, r.height, normal_map_pixels(r));
-
     if (!quiet) {
+        std::vector<std::string> files;
+        for (const std::string *f : {&output, &normal_map, &pack})
+            if (!f->empty())
+                files.push_back(*f);
+        std::string written = files[0];
+        for (size_t i = 1; i < files.size(); i++)
+            written += (i + 1 == files.size() ? " and " : ", ") + files[i];
         std::string sub = plugin->subtype_name(ro.stype);
-        std::printf("wrote %s%s%s: %s%s%s, %s %dx%d, %d-bit, %ld samples in %.2f s "
+        std::string depth = outs.image_format == ImageFormat::exr && !output.empty()
+                                ? "32-bit float"
+                                : std::to_string(bits) + "-bit";
+        std::printf("wrote %s: %s%s%s, %s %dx%d, %s%s, %ld samples in %.2f s "
                     "(%s samples/s, %d thread%s)\n",
-                    output.c_str(), normal_map.empty() ? "" : " and ", normal_map.c_str(),
-                    plugin->name().c_str(), sub.empty() ? "" : " ", sub.c_str(),
-                    shape_name(view.shape), r.width, r.height, bits, r.samples, r.seconds,
+                    written.c_str(), plugin->name().c_str(), sub.empty() ? "" : " ", sub.c_str(),
+                    shape_name(view.shape), view.width, view.height, depth.c_str(),
+                    ro.tileable ? ", tileable" : "", r.samples, r.seconds,
                     rate_text(r.seconds > 0 ? r.samples / r.seconds : 0).c_str(), r.threads,
                     r.threads == 1 ? "" : "s");
     }
@@ -496,6 +582,29 @@ int cmd_gallery(Args &a)
     return g.problems.empty() ? 0 : 1;
 }
 
+int cmd_serve(Args &a)
+{
+    ServeOptions o;
+    std::string dir;
+    while (!a.done()) {
+        Option next(a);
+        const std::string &arg = next.arg, &opt = next.opt;
+        if (opt == "--port")
+            o.port = parse_count(opt, next.value(), 0, 65535);
+        else if (opt == "--host")
+            o.host = next.value();
+        else if (opt == "--plugin-dir")
+            dir = next.value();
+        else if (opt == "--open" && !next.has_inline)
+            o.open_browser = true;
+        else
+            throw UsageError("unknown argument \"" + arg + "\" for serve (see texhost --help)");
+    }
+    o.plugin_dir = plugin_dir_from(dir);
+    o.executable = "/proc/self/exe";
+    return serve(o);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -511,6 +620,10 @@ int main(int argc, char **argv)
             std::fputs(usage_text, stdout);
             return 0;
         }
+        if (cmd == "--version") {
+            std::printf("texhost %s\n", texhost_version);
+            return 0;
+        }
         if (cmd == "info")
             return cmd_info(a);
         if (cmd == "render")
@@ -519,9 +632,17 @@ int main(int argc, char **argv)
             return cmd_gallery(a);
         if (cmd == "plugins")
             return cmd_plugins(a);
-        throw UsageError("unknown command \"" + cmd + "\"; commands: info, render, gallery, plugins");
+        if (cmd == "serve")
+            return cmd_serve(a);
+        if (cmd == "serve-worker") // the render process of serve
+            return serve_worker();
+        throw UsageError("unknown command \"" + cmd +
+                         "\"; commands: info, render, gallery, plugins, serve");
     } catch (const UsageError &e) {
         return fail(e.what(), 2);
+    } catch (const RenderCancelled &) {
+        fail("interrupted; nothing was written", 0);
+        return 128 + (interrupt_signal ? (int)interrupt_signal : SIGINT);
     } catch (const HostError &e) {
         return fail(e.what(), 1);
     } catch (const std::exception &e) {

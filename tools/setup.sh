@@ -10,13 +10,16 @@ packages=(
     # float images for exact bakes
     libopenexr-dev
     # the preview server, and a real browser to test its page
-    libcpp-httplib-dev chromium chromium-driver python3-selenium
+    libcpp-httplib-dev nlohmann-json3-dev chromium chromium-driver python3-selenium
     # the Python module, against Debian's interpreter and NumPy
     python3-dev pybind11-dev python3-numpy python3-pytest
 )
+# Asked for by architecture: once a package is also installed for another
+# architecture (multiarch), its bare name is ambiguous to dpkg.
+native=$(dpkg --print-architecture)
 missing=()
 for p in "${packages[@]}"; do
-    dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+    dpkg -s "$p:$native" >/dev/null 2>&1 || dpkg -s "$p:all" >/dev/null 2>&1 || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
     echo "installing: ${missing[*]}"

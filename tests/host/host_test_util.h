@@ -15,6 +15,7 @@
 #include <png.h>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -94,18 +95,36 @@ inline void write_text(const std::string &path, const std::string &text)
     out << text;
 }
 
+inline std::vector<uint8_t> file_bytes(const std::string &path)
+{
+    std::string s = read_text(path);
+    return std::vector<uint8_t>(s.begin(), s.end());
+}
+
+// The names of the files in `dir`, sorted.
+inline std::vector<std::string> files_in(const std::string &dir)
+{
+    std::vector<std::string> out;
+    for (const auto &e : std::filesystem::directory_iterator(dir))
+        out.push_back(e.path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
 struct RunResult {
     int status = -1;  // exit status, or -1 when the tool did not exit normally (a crash)
     std::string out, err;
 };
 
-// Runs texhost with `args`; `env` adds or replaces environment variables.
-inline RunResult run_texhost(const std::vector<std::string> &args,
-                             const std::vector<std::pair<std::string, std::string>> &env = {})
+// Starts texhost with `args` in the background, its stdout and stderr into
+// files in `io_dir`; `env` adds or replaces environment variables, and a
+// `file_size_limit` of 0 or more sets RLIMIT_FSIZE (writing past it fails
+// with EFBIG, like a full disk).
+inline pid_t start_texhost(const std::vector<std::string> &args, const std::string &io_dir,
+                           const std::vector<std::pair<std::string, std::string>> &env = {},
+                           long file_size_limit = -1)
 {
-    RunResult r;
-    TempDir io;
-    std::string out_path = io.file("stdout"), err_path = io.file("stderr");
+    std::string out_path = io_dir + "/stdout", err_path = io_dir + "/stderr";
     std::vector<std::string> argv_s = {TEXHOST_PATH};
     argv_s.insert(argv_s.end(), args.begin(), args.end());
     std::vector<char *> argv;
@@ -120,15 +139,34 @@ inline RunResult run_texhost(const std::vector<std::string> &args,
             _exit(127);
         for (const auto &kv : env)
             setenv(kv.first.c_str(), kv.second.c_str(), 1);
+        if (file_size_limit >= 0) {
+            struct rlimit lim = {(rlim_t)file_size_limit, (rlim_t)file_size_limit};
+            setrlimit(RLIMIT_FSIZE, &lim);
+        }
         execv(argv[0], argv.data());
         _exit(127);
     }
+    return pid;
+}
+
+// Waits for a texhost started by start_texhost and collects what it printed.
+inline RunResult finish_texhost(pid_t pid, const std::string &io_dir)
+{
+    RunResult r;
     int status = 0;
     waitpid(pid, &status, 0);
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = read_text(out_path);
-    r.err = read_text(err_path);
+    r.out = read_text(io_dir + "/stdout");
+    r.err = read_text(io_dir + "/stderr");
     return r;
+}
+
+// Runs texhost with `args`; `env` adds or replaces environment variables.
+inline RunResult run_texhost(const std::vector<std::string> &args,
+                             const std::vector<std::pair<std::string, std::string>> &env = {})
+{
+    TempDir io;
+    return finish_texhost(start_texhost(args, io.path(), env), io.path());
 }
 
 // The tool's report of bad input: exactly one line on stderr, starting with

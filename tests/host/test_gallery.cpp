@@ -5,6 +5,7 @@
 #include "gallery.h"
 #include "host_test_util.h"
 #include "loader.h"
+#include "presets.h"
 
 #include <map>
 #include <set>
@@ -69,6 +70,17 @@ TEST(Gallery, WritesEveryExpectedFile)
                 ASSERT_EQ(single.status, 0) << single.err;
             }
             EXPECT_EQ(png.samples, read_png(tmp.file("one.png")).samples) << files[i];
+            swatches++;
+        }
+        // Each preset beside the defaults: what --preset renders.
+        for (const Preset &preset : presets_for(d)) {
+            const std::string file = preset_swatch_file_name(d + ".so", preset.name);
+            EXPECT_NE(html.find("src=\"" + file + "\""), std::string::npos) << file;
+            RunResult single = run_texhost({"render", d, "-o", tmp.file("one.png"), "--size", "24",
+                                            "--preset", preset.name, "--quiet"});
+            ASSERT_EQ(single.status, 0) << single.err;
+            EXPECT_EQ(read_png(out + "/" + file).samples, read_png(tmp.file("one.png")).samples)
+                << file;
             swatches++;
         }
         auto p = Plugin::open(plugin_file(d));
@@ -151,6 +163,7 @@ TEST(Gallery, SwatchFileNames)
     EXPECT_EQ(swatch_file_name("vamorela.so", "3D"), "vamorela_3d.png");
     EXPECT_EQ(swatch_file_name("x.so", "Two Words"), "x_two_words.png");
     EXPECT_EQ(swatch_file_name("x.so", "/../"), "x_subtype.png");
+    EXPECT_EQ(preset_swatch_file_name("vamorela.so", "Stone floor"), "vamorela_preset_stone_floor.png");
 }
 
 TEST(Font, EveryPrintableCharacterHasItsOwnGlyph)

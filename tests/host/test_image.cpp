@@ -12,24 +12,6 @@ using namespace hosttest;
 
 namespace {
 
-std::vector<uint8_t> file_bytes(const std::string &path)
-{
-    std::string s = read_text(path);
-    return std::vector<uint8_t>(s.begin(), s.end());
-}
-
-// Files in `dir` other than the ones named.
-std::vector<std::string> other_files(const std::string &dir, const std::vector<std::string> &named)
-{
-    std::vector<std::string> out;
-    for (const auto &e : std::filesystem::directory_iterator(dir)) {
-        std::string n = e.path().filename().string();
-        if (std::find(named.begin(), named.end(), n) == named.end())
-            out.push_back(n);
-    }
-    return out;
-}
-
 // A small rendering with values across [0, 1] and beyond, and normals.
 Rendering sample_rendering(int w, int h)
 {
@@ -133,7 +115,7 @@ TEST(Image, AtomicFileAppearsOnlyWhenCommitted)
     struct stat st;
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u) << "a replaced file keeps its mode";
-    EXPECT_EQ(other_files(tmp.path(), {"a.png"}), std::vector<std::string>{});
+    EXPECT_EQ(files_in(tmp.path()), std::vector<std::string>{"a.png"});
 
     // Dropped without commit: the temporary goes, the old file stays.
     {
@@ -146,7 +128,7 @@ TEST(Image, AtomicFileAppearsOnlyWhenCommitted)
         std::fputs("half", f.stream());
     }
     EXPECT_FALSE(exists(tmp.file("b.png")));
-    EXPECT_EQ(other_files(tmp.path(), {"a.png"}), std::vector<std::string>{});
+    EXPECT_EQ(files_in(tmp.path()), std::vector<std::string>{"a.png"});
 
     // A new file gets the mode the file creation mask allows.
     mode_t mask = umask(027);
@@ -177,7 +159,7 @@ TEST(Image, UnwritablePlacesFailWithTheirReason)
     fails(tmp.file("blocker/x.png"), "Not a directory");
     fails(tmp.path(), "it is a folder");
     EXPECT_THROW(write_png_gray8(tmp.file("none/x.png"), 1, 1, {0}), HostError);
-    EXPECT_EQ(other_files(tmp.path(), {"blocker"}), std::vector<std::string>{});
+    EXPECT_EQ(files_in(tmp.path()), std::vector<std::string>{"blocker"});
     // A device is written in place, not replaced.
     write_png_gray8("/dev/null", 2, 1, {1, 2});
     struct stat st;

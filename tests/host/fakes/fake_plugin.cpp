@@ -5,11 +5,14 @@
 //   FAKE_VERSION2    reports interface version 2;
 //   FAKE_NO_GETINFO  reports version 3 but has no plugin_getinfo;
 //   FAKE_BAD_INFO    describes itself with a negative parameter count;
-//   FAKE_NOT_PLUGIN  an ordinary library without any plug-in entry.
+//   FAKE_NOT_PLUGIN  an ordinary library without any plug-in entry;
+//   FAKE_CRASH       the gradient under the name "Crasher", which dies of a
+//                    segmentation fault when "Steps" is 7.
 #include "plugin_api.h"
 
 #include <atomic>
 #include <cmath>
+#include <csignal>
 #include <cstring>
 
 #define EXPORT __attribute__((visibility("default")))
@@ -22,7 +25,11 @@ EXPORT int fake_answer(void) { return 42; }
 
 #else
 
+#if defined(FAKE_CRASH)
+EXPORT char name[24] = "Crasher";
+#else
 EXPORT char name[24] = "Gradient";
+#endif
 EXPORT char stnames[3][16] = {"Ramp", "Rise", "Constant"};
 EXPORT float result[8];
 EXPORT float cfra;
@@ -72,6 +79,10 @@ EXPORT int plugin_tex_doit(int stype, void *block, float *texvec, float *, float
         fake_overlaps++;
     fake_calls++;
     const Cast *c = static_cast<const Cast *>(block);
+#if defined(FAKE_CRASH)
+    if (c->steps == 7)
+        std::raise(SIGSEGV);
+#endif
     double v = stype == 0 ? 0.5 + c->scale * (double)texvec[0]
                : stype == 1 ? 0.5 + c->scale * (double)texvec[1]
                             : c->level;
