@@ -48,7 +48,6 @@ const uint32_t *const gradient_row_twice = gradient_rows.offset;
 
 namespace {
 
-
 const NoisePath *path_of(NoiseLanes lanes)
 {
 #ifdef NOISE_X86_PATHS

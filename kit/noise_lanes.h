@@ -10,12 +10,12 @@
 // machine path per set; noise.cpp picks one at run time. Everything here has
 // internal linkage, so the copies never mix.
 //
-// Three identities let the lanes stay in float where the definition rounds
-// a double to float after a single operation on floats (the offsets from the
-// corners and the squared offset): for + - * / on floats, rounding the exact
-// double result to float equals the float operation, because double has more
-// than twice float's precision. Everything else is done in double and
-// rounded exactly where turb_reference rounds.
+// Where the definition rounds to float the double result of one operation
+// on floats (the offsets from the corners, the squared offset, a fold of the
+// hard noise) the lanes use the float operation: for + - * / rounding the
+// double result to float gives the same float, because double has more than
+// twice float's precision. Everything else is done in double and rounded
+// exactly where turb_reference rounds.
 #pragma once
 
 #include "noise.h"
@@ -124,6 +124,8 @@ VECTOR_INLINE v8f round_down(v8f v) { return NOISE_FLOOR8(v); }
 #endif
 template <class F, class I> VECTOR_INLINE I split_axis(F v, I &cell, F &near, F &far)
 {
+    const I in_range = (I)((v >= -2147483648.0f) & (v < 2147483648.0f)); // false for NaN too
+    v = (F)((I)v & in_range); // lanes outside become 0: no conversion may overflow
 #ifdef NOISE_FLOOR4
     const F down = round_down(v);
     cell = truncate(down);
@@ -136,7 +138,7 @@ template <class F, class I> VECTOR_INLINE I split_axis(F v, I &cell, F &near, F 
 #endif
     near = v - down;
     far = near - 1.0f;
-    return (I)((v >= -2147483648.0f) & (v < 2147483648.0f)); // false for NaN too
+    return in_range;
 }
 
 // Lanes of a where the mask is set, of b elsewhere.
