@@ -383,42 +383,29 @@ VECTOR_INLINE void groups_or_one_by_one(const NoiseLaneJob &job, const LaneQuad 
         quads_one_by_one(job, quad, (N * K + M) / 4, out_x, out_y, out_z);
 }
 
-// The lanes left after the bulk groups of four: four or eight.
-struct Tail4 {
-    static constexpr int most = 8;
-    static VECTOR_INLINE void run(int rest, const NoiseLaneJob &job, const LaneQuad *quad,
-                                  float *out_x, float *out_y, float *out_z)
-    {
-        if (rest == 4)
-            groups_or_one_by_one<4, 1>(job, quad, out_x, out_y, out_z);
-        else
-            groups_or_one_by_one<4, 2>(job, quad, out_x, out_y, out_z);
-    }
-};
-
-// The lanes left after the bulk groups of eight: 4, 8 or 12, the last as a
-// group of eight and one of four.
-struct Tail8 {
-    static constexpr int most = 12;
+// The lanes left after the bulk groups of N (4 or 8): four, eight, or with
+// N = 8 twelve, run as a group of eight and one of four.
+template <int N> struct Tail {
+    static constexpr int most = N == 8 ? 12 : 8;
     static VECTOR_INLINE void run(int rest, const NoiseLaneJob &job, const LaneQuad *quad,
                                   float *out_x, float *out_y, float *out_z)
     {
         if (rest == 4)
             groups_or_one_by_one<4, 1>(job, quad, out_x, out_y, out_z);
         else if (rest == 8)
-            groups_or_one_by_one<8, 1>(job, quad, out_x, out_y, out_z);
-        else
+            groups_or_one_by_one<N, 8 / N>(job, quad, out_x, out_y, out_z);
+        else if constexpr (N == 8)
             groups_or_one_by_one<8, 1, 4>(job, quad, out_x, out_y, out_z);
     }
 };
 
-// Every lane of a job, K groups of N at a time, the rest as Tail says. One
+// Every lane of a job, K groups of N at a time, the rest as Tail<N> says. One
 // group's rounding chains wait on the conversion latency, which is why a
 // few groups run at once; wider groups take fewer instructions per lane but
 // convert with more latency, and spare lanes cost as much as used ones.
-template <class Tail, int N, int K> VECTOR_INLINE void noise_lanes(const NoiseLaneJob &job)
+template <int N, int K> VECTOR_INLINE void noise_lanes(const NoiseLaneJob &job)
 {
-    static_assert(N * K - 4 <= Tail::most, "the tail takes whatever the bulk leaves");
+    static_assert(N * K - 4 <= Tail<N>::most, "the tail takes whatever the bulk leaves");
     // The points in quads, the last one padded with the origin if it is short.
     const int whole = job.points / 4, short_quad = job.points % 4;
     alignas(16) float pad[3][4] = {};
@@ -443,7 +430,7 @@ template <class Tail, int N, int K> VECTOR_INLINE void noise_lanes(const NoiseLa
         groups_or_one_by_one<N, K>(job, quad + l / 4, job.out_x + l, job.out_y + l,
                                    job.out_z + l);
     if (l < n)
-        Tail::run(n - l, job, quad + l / 4, job.out_x + l, job.out_y + l, job.out_z + l);
+        Tail<N>::run(n - l, job, quad + l / 4, job.out_x + l, job.out_y + l, job.out_z + l);
 }
 
 // Corner weights of a pair of offsets t given squared (t2, as float) and
@@ -518,7 +505,7 @@ VECTOR_INLINE void turb_one(float noisesize, float xc, float yc, float zc, float
 // Turbulence of n points: every (octave, point) pair is an independent
 // evaluation with its own cell size, all taken in one run of lanes; then each
 // point's octaves are folded and summed in order, N points at a time.
-template <class Tail, int N, int K> VECTOR_INLINE void turbulence_lanes(const TurbulenceJob &job)
+template <int N, int K> VECTOR_INLINE void turbulence_lanes(const TurbulenceJob &job)
 {
     constexpr int NARROW = 4; // points summed at a time
     typedef typename Lanes<NARROW>::d D;
@@ -528,7 +515,7 @@ template <class Tail, int N, int K> VECTOR_INLINE void turbulence_lanes(const Tu
     const int n = p.count, points = (n + 3) & ~3, lanes = job.octaves * points;
     constexpr int room = (max_noise_depth + 1) * TurbulencePoints::capacity;
     alignas(32) float tx[room], ty[room], tz[room];
-    noise_lanes<Tail, N, K>({job.octaves, job.size, n, p.x, p.y, p.z, tx, ty, tz, job.seed});
+    noise_lanes<N, K>({job.octaves, job.size, n, p.x, p.y, p.z, tx, ty, tz, job.seed});
 
     if (job.hard) {
         // Each octave scaled by (|s| + 2) with the sign of its component sum s.
@@ -570,5 +557,15 @@ template <class Tail, int N, int K> VECTOR_INLINE void turbulence_lanes(const Tu
         }
     }
 }
+
+// The three entries of a path whose bulk runs K groups of N lanes.
+template <int N, int K> struct LanePath {
+    static void turb(float noisesize, float xc, float yc, float zc, float *vec, int seed)
+    {
+        turb_one(noisesize, xc, yc, zc, vec, seed);
+    }
+    static void noise(const NoiseLaneJob &job) { noise_lanes<N, K>(job); }
+    static void turbulence(const TurbulenceJob &job) { turbulence_lanes<N, K>(job); }
+};
 
 } // namespace

@@ -22,14 +22,9 @@
 #define NOISE_WIDEN4(v) ((v4d)_mm256_cvtps_pd((__m128)(v)))
 #include "noise_lanes.h"
 
-namespace {
-void turb_avx2(float noisesize, float xc, float yc, float zc, float *vec, int seed)
-{
-    turb_one(noisesize, xc, yc, zc, vec, seed);
-}
-void noise_avx2(const NoiseLaneJob &job) { noise_lanes<Tail4, 4, 3>(job); }
-void turbulence_avx2(const TurbulenceJob &job) { turbulence_lanes<Tail4, 4, 3>(job); }
-} // namespace
+// The paths are instantiated here, inside the region compiled for them.
+const NoisePath avx2_noise_path = {NoiseLanes::avx2, LanePath<4, 3>::turb, LanePath<4, 3>::noise,
+                                   LanePath<4, 3>::turbulence};
 
 #if defined(__clang__)
 #pragma clang attribute pop
@@ -37,5 +32,4 @@ void turbulence_avx2(const TurbulenceJob &job) { turbulence_lanes<Tail4, 4, 3>(j
 #pragma GCC pop_options
 #endif
 
-const NoisePath avx2_noise_path = {NoiseLanes::avx2, turb_avx2, noise_avx2, turbulence_avx2};
 #endif

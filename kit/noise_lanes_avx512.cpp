@@ -25,14 +25,9 @@
 #define NOISE_WIDEN8(v) ((v8d)_mm512_cvtps_pd((__m256)(v)))
 #include "noise_lanes.h"
 
-namespace {
-void turb_avx512(float noisesize, float xc, float yc, float zc, float *vec, int seed)
-{
-    turb_one(noisesize, xc, yc, zc, vec, seed);
-}
-void noise_avx512(const NoiseLaneJob &job) { noise_lanes<Tail8, 8, 2>(job); }
-void turbulence_avx512(const TurbulenceJob &job) { turbulence_lanes<Tail8, 8, 2>(job); }
-} // namespace
+// The paths are instantiated here, inside the region compiled for them.
+const NoisePath avx512_noise_path = {NoiseLanes::avx512, LanePath<8, 2>::turb, LanePath<8, 2>::noise,
+                                     LanePath<8, 2>::turbulence};
 
 #if defined(__clang__)
 #pragma clang attribute pop
@@ -40,6 +35,4 @@ void turbulence_avx512(const TurbulenceJob &job) { turbulence_lanes<Tail8, 8, 2>
 #pragma GCC pop_options
 #endif
 
-const NoisePath avx512_noise_path = {NoiseLanes::avx512, turb_avx512, noise_avx512,
-                                     turbulence_avx512};
 #endif

@@ -17,14 +17,6 @@
 #endif
 #include "noise_lanes.h"
 
-namespace {
-void turb_portable(float noisesize, float xc, float yc, float zc, float *vec, int seed)
-{
-    turb_one(noisesize, xc, yc, zc, vec, seed);
-}
-void noise_portable(const NoiseLaneJob &job) { noise_lanes<Tail4, 4, 3>(job); }
-void turbulence_portable(const TurbulenceJob &job) { turbulence_lanes<Tail4, 4, 3>(job); }
-} // namespace
+const NoisePath portable_noise_path = {NoiseLanes::portable, LanePath<4, 3>::turb, LanePath<4, 3>::noise,
+                                       LanePath<4, 3>::turbulence};
 
-const NoisePath portable_noise_path = {NoiseLanes::portable, turb_portable, noise_portable,
-                                       turbulence_portable};

@@ -92,6 +92,22 @@ void expect_recorded_bits(const hardening::Deliverable &d, const LoadedPlugin &p
                             << path << " differ from the recorded bits";
 }
 
+// The recorded samples of a plug-in, or null with the reason to skip it.
+const std::vector<Expected> *recorded_samples(const hardening::Deliverable &d, std::string &skip)
+{
+    if (!hardening::in_build(d.name)) {
+        skip = std::string(d.name) + " is not in this build yet";
+        return nullptr;
+    }
+    auto it = expected_file().by_plugin.find(d.name);
+    if (it == expected_file().by_plugin.end()) {
+        skip = std::string("no expected samples recorded for ") + d.name +
+               ": regenerate the file (tests/data/README.md)";
+        return nullptr;
+    }
+    return &it->second;
+}
+
 } // namespace
 
 TEST(ExpectedSamplesFile, IsWellFormedAndNamesOnlyKnownPlugins)
@@ -110,41 +126,35 @@ TEST(ExpectedSamplesFile, IsWellFormedAndNamesOnlyKnownPlugins)
 TEST_P(ExpectedSamples, EveryBitAsRecorded)
 {
     const hardening::Deliverable &d = GetParam();
-    if (!hardening::in_build(d.name))
-        GTEST_SKIP() << d.name << " is not in this build yet";
-    const ExpectedFile &f = expected_file();
-    ASSERT_EQ(f.error, "");
-    auto it = f.by_plugin.find(d.name);
-    if (it == f.by_plugin.end())
-        GTEST_SKIP() << "no expected samples recorded for " << d.name
-                     << ": regenerate the file (tests/data/README.md)";
-    const std::vector<Expected> &lines = it->second;
+    ASSERT_EQ(expected_file().error, "");
+    std::string skip;
+    const std::vector<Expected> *lines = recorded_samples(d, skip);
+    if (!lines)
+        GTEST_SKIP() << skip;
 
     // Every sub-type is covered.
     std::set<int> stypes;
-    for (const Expected &e : lines)
+    for (const Expected &e : *lines)
         stypes.insert(e.sample.stype);
     EXPECT_EQ((int)stypes.size(), d.stypes > 0 ? d.stypes : 1);
 
     LoadedPlugin plugin(d.name);
-    expect_recorded_bits(d, plugin, lines, "");
+    expect_recorded_bits(d, plugin, *lines, "");
 }
 
 // The same samples through the test copy of the plug-in on each noise path.
 TEST_P(ExpectedSamplesOnEachNoisePath, EveryBitAsRecorded)
 {
     const auto [d, lanes] = GetParam();
-    if (!hardening::in_build(d.name))
-        GTEST_SKIP() << d.name << " is not in this build yet";
-    const ExpectedFile &f = expected_file();
-    ASSERT_EQ(f.error, "");
-    auto it = f.by_plugin.find(d.name);
-    if (it == f.by_plugin.end())
-        GTEST_SKIP() << "no expected samples recorded for " << d.name;
+    ASSERT_EQ(expected_file().error, "");
+    std::string skip;
+    const std::vector<Expected> *lines = recorded_samples(d, skip);
+    if (!lines)
+        GTEST_SKIP() << skip;
     LanesPlugin plugin(d.name, lanes);
     if (!plugin.unavailable.empty())
         GTEST_SKIP() << plugin.unavailable;
-    expect_recorded_bits(d, plugin, it->second,
+    expect_recorded_bits(d, plugin, *lines,
                          std::string(" on the ") + noise_lanes_name(lanes) + " noise path");
 }
 
