@@ -288,7 +288,7 @@ template <int N> VECTOR_INLINE void hash_group(Group<N> &g, unsigned seed)
     typedef typename Group<N>::I I;
     const I low8 = (I)(I{} + 255);
     const I x8 = g.cell[0] & low8, y8 = g.cell[1] & low8;
-    const I z8 = (g.cell[2] + (int32_t)seed) & low8;
+    const I z8 = ((g.cell[2] & low8) + (int32_t)(seed & 255u)) & low8; // no int overflow
     int32_t cx[N], cy[N], cz[N];
     std::memcpy(cx, &x8, sizeof cx);
     std::memcpy(cy, &y8, sizeof cy);
