@@ -148,14 +148,18 @@ template <class F, class I> VECTOR_INLINE F select(I mask, F a, F b)
 }
 
 // Corner weight w(t) = 1 - 3t^2 + 2|t|^3 of offsets t (also given widened),
-// t^2 rounded to float first, in double as turb_reference forms it. For a
-// far offset (t <= 0) adding 2t^2|t| is exactly the subtraction of 2t^2 t.
+// t^2 rounded to float first (t2, widened), in double as turb_reference forms
+// it. For a far offset (t <= 0) adding 2t^2|t| is exactly the subtraction of
+// 2t^2 t.
+template <class D> VECTOR_INLINE D weight_of_square(D t2, D wide)
+{
+    const D magnitude = (D)((decltype(wide < wide))wide & 0x7fffffffffffffff);
+    return round_to_float((1.0 - 3.0 * t2) + 2.0 * t2 * magnitude);
+}
+
 template <class F, class D> VECTOR_INLINE D corner_weight(F t, D wide)
 {
-    typedef decltype(wide < wide) L;
-    const D t2 = widen(t * t);
-    const D magnitude = (D)((L)wide & 0x7fffffffffffffff);
-    return round_to_float((1.0 - 3.0 * t2) + 2.0 * t2 * magnitude);
+    return weight_of_square(widen(t * t), wide);
 }
 
 // Offsets of the eight gradient rows (x, y, z, 0) of one lattice cell, in
@@ -433,14 +437,6 @@ template <int N, int K> VECTOR_INLINE void noise_lanes(const NoiseLaneJob &job)
         Tail<N>::run(n - l, job, quad + l / 4, job.out_x + l, job.out_y + l, job.out_z + l);
 }
 
-// Corner weights of a pair of offsets t given squared (t2, as float) and
-// widened, as corner_weight forms them.
-VECTOR_INLINE v2d weight_pair(v2d t2, v2d wide)
-{
-    const v2d magnitude = (v2d)((decltype(wide < wide))wide & 0x7fffffffffffffff);
-    return round_to_float((1.0 - 3.0 * t2) + 2.0 * t2 * magnitude);
-}
-
 // One evaluation, for a caller with a single point: x and y side by side in
 // one pair of double lanes, z in another, which keeps the rounding chains
 // as short as the processor allows (wider registers convert more slowly).
@@ -452,8 +448,9 @@ VECTOR_INLINE void turb_one(float noisesize, float xc, float yc, float zc, float
     }
     const double s = noisesize;
     const v4f p = {xc, yc, zc, zc};
+    const v4f p_z = __builtin_shufflevector(p, p, 2, 3, 2, 3);
     const v4f scaled_xy = narrow_low((widen_low(p) + 1.0) / s);
-    const v4f scaled_z = narrow_low((widen_low(__builtin_shufflevector(p, p, 2, 3, 2, 3)) + 1.0) / s);
+    const v4f scaled_z = narrow_low((widen_low(p_z) + 1.0) / s);
     v4i cell;
     v4f near, far; // x, y, z, z
     if (!all_lanes(split_axis(__builtin_shufflevector(scaled_xy, scaled_z, 0, 1, 4, 5), cell,
@@ -464,15 +461,16 @@ VECTOR_INLINE void turb_one(float noisesize, float xc, float yc, float zc, float
     // Offsets (ox, oy), (jx, jy), (oz, jz), widened.
     const v4f xy_sides = __builtin_shufflevector(near, far, 0, 1, 4, 5);
     const v4f z_sides = __builtin_shufflevector(near, far, 2, 6, 2, 6);
-    const v2d o = widen_low(xy_sides), j = widen_low(__builtin_shufflevector(xy_sides, xy_sides, 2, 3, 2, 3));
-    const v2d oj_z = widen_low(z_sides);
+    const v4f far_xy = __builtin_shufflevector(xy_sides, xy_sides, 2, 3, 2, 3);
+    const v2d o = widen_low(xy_sides), j = widen_low(far_xy), oj_z = widen_low(z_sides);
 
     // Weights (cn1, cn2), (cn4, cn5), (cn3, cn6); then (cx * cy) * cz for
     // the corners in order, two at a time (z near, z far).
     const v4f xy_squares = xy_sides * xy_sides, z_squares = z_sides * z_sides;
-    const v2d cn_near = weight_pair(widen_low(xy_squares), o);
-    const v2d cn_far = weight_pair(widen_low(__builtin_shufflevector(xy_squares, xy_squares, 2, 3, 2, 3)), j);
-    const v2d cn_z = weight_pair(widen_low(z_squares), oj_z);
+    const v2d cn_near = weight_of_square(widen_low(xy_squares), o);
+    const v4f far_squares = __builtin_shufflevector(xy_squares, xy_squares, 2, 3, 2, 3);
+    const v2d cn_far = weight_of_square(widen_low(far_squares), j);
+    const v2d cn_z = weight_of_square(widen_low(z_squares), oj_z);
     const v2d y_pair = __builtin_shufflevector(cn_near, cn_far, 1, 3); // cn2, cn5
     const v2d xy_near = cn_near[0] * y_pair, xy_far = cn_far[0] * y_pair;
     const v2d weight[4] = {round_to_float(xy_near[0] * cn_z), round_to_float(xy_near[1] * cn_z),

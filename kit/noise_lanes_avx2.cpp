@@ -23,8 +23,8 @@
 #include "noise_lanes.h"
 
 // The paths are instantiated here, inside the region compiled for them.
-const NoisePath avx2_noise_path = {NoiseLanes::avx2, LanePath<4, 3>::turb, LanePath<4, 3>::noise,
-                                   LanePath<4, 3>::turbulence};
+const NoisePath avx2_noise_path = {NoiseLanes::avx2, LanePath<4, 3>::turb,
+                                   LanePath<4, 3>::noise, LanePath<4, 3>::turbulence};
 
 #if defined(__clang__)
 #pragma clang attribute pop

@@ -26,8 +26,8 @@
 #include "noise_lanes.h"
 
 // The paths are instantiated here, inside the region compiled for them.
-const NoisePath avx512_noise_path = {NoiseLanes::avx512, LanePath<8, 2>::turb, LanePath<8, 2>::noise,
-                                     LanePath<8, 2>::turbulence};
+const NoisePath avx512_noise_path = {NoiseLanes::avx512, LanePath<8, 2>::turb,
+                                     LanePath<8, 2>::noise, LanePath<8, 2>::turbulence};
 
 #if defined(__clang__)
 #pragma clang attribute pop

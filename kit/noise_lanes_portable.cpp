@@ -11,12 +11,13 @@
 
 #define NOISE_WIDEN_LOW(v) ((v2d)_mm_cvtps_pd((__m128)(v)))
 #define NOISE_NARROW_LOW(v) ((v4f)_mm_cvtpd_ps((__m128d)(v)))
-#define NOISE_WIDEN4(v)                                                                            \
-    (__builtin_shufflevector((v2d)_mm_cvtps_pd((__m128)(v)),                                       \
-                             (v2d)_mm_cvtps_pd(_mm_movehl_ps((__m128)(v), (__m128)(v))), 0, 1, 2, 3))
+#define NOISE_WIDEN4(v)                                                                        \
+    (__builtin_shufflevector((v2d)_mm_cvtps_pd((__m128)(v)),                                   \
+                             (v2d)_mm_cvtps_pd(_mm_movehl_ps((__m128)(v), (__m128)(v))), 0, 1, \
+                             2, 3))
 #endif
 #include "noise_lanes.h"
 
-const NoisePath portable_noise_path = {NoiseLanes::portable, LanePath<4, 3>::turb, LanePath<4, 3>::noise,
-                                       LanePath<4, 3>::turbulence};
+const NoisePath portable_noise_path = {NoiseLanes::portable, LanePath<4, 3>::turb,
+                                       LanePath<4, 3>::noise, LanePath<4, 3>::turbulence};
 

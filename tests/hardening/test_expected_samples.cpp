@@ -1,8 +1,8 @@
 // Determinism: every plug-in, on a fixed sample set, gives exactly the bits
 // recorded in tests/data/expected_samples.txt, through the host entry and
-// through the reentrant one, as shipped and on each machine path of the noise. A refactor, a compiler flag or an optimisation
-// that changes any result shows up here; regenerating the file is a
-// deliberate step (tests/data/README.md).
+// through the reentrant one, as shipped and on each machine path of the noise.
+// A refactor, a compiler flag or an optimisation that changes any result shows
+// up here; regenerating the file is a deliberate step (tests/data/README.md).
 #include "gen_expected_samples.h"
 #include "hardening.h"
 

@@ -218,7 +218,9 @@ TEST_P(NoisePaths, TurbulenceBatchMatchesOctaveByOctaveReference)
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryPath, NoisePaths, ::testing::ValuesIn(all_noise_lanes),
-                         [](const auto &info) { return std::string(noise_lanes_name(info.param)); });
+                         [](const auto &info) {
+                             return std::string(noise_lanes_name(info.param));
+                         });
 
 TEST(NoisePathChoice, AutomaticChoiceIsTheWidestAvailable)
 {
