@@ -13,6 +13,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <poll.h>
 #include <spawn.h>
 #include <sstream>
 #include <sys/wait.h>
@@ -353,6 +354,8 @@ void RenderProcess::stop()
 void RenderProcess::cancel(long id)
 {
     std::lock_guard<std::mutex> hold(pid_lock_);
+    cancelled_id_ = id;
+    cancelled_at_ = std::chrono::steady_clock::now();
     if (pid_ > 0) {
         union sigval value;
         value.sival_int = (int)id;
@@ -360,12 +363,29 @@ void RenderProcess::cancel(long id)
     }
 }
 
+bool RenderProcess::await_answer(long id)
+{
+    for (;;) {
+        struct pollfd p = {from_, POLLIN, 0};
+        if (poll(&p, 1, 100) != 0)
+            return true; // an answer, or the end of the pipe: read_line tells
+        std::lock_guard<std::mutex> hold(pid_lock_);
+        if (cancelled_id_ == id && std::chrono::steady_clock::now() - cancelled_at_ > grace)
+            break;
+    }
+    stop();
+    return false;
+}
+
 RenderAnswer RenderProcess::run(const RenderJob &job)
 {
     if (pid_ < 0)
         start();
     std::string line = format_job(job), head;
-    if (!write_all(to_, line.data(), line.size()) || !read_line(from_, head)) {
+    bool sent = write_all(to_, line.data(), line.size());
+    if (sent && !await_answer(job.id))
+        throw RenderCancelled();
+    if (!sent || !read_line(from_, head)) {
         // The worker is gone: collect how it ended (give it a moment to
         // finish dying), then start afresh with the next job.
         int status = 0;

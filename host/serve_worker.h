@@ -6,6 +6,7 @@
 
 #include "render.h"
 
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -52,17 +53,24 @@ public:
     // One job at a time (the caller serialises). Throws RenderCancelled,
     // HostError for a job the worker refuses, RenderCrash when it died.
     RenderAnswer run(const RenderJob &job);
-    // From any thread: stop job `id` if it runs now or is about to.
+    // From any thread: stop job `id` if it runs now or is about to. A job
+    // that has not stopped `grace` after this (a plug-in stuck inside one
+    // sample) is ended with its process.
     void cancel(long id);
+    static constexpr std::chrono::milliseconds grace{2000};
 
 private:
     void start();
     void stop();
+    // Waits until the worker answers; false when it was ended for a cancel.
+    bool await_answer(long id);
 
     std::string executable_;
     std::mutex pid_lock_;
     pid_t pid_ = -1;
     int to_ = -1, from_ = -1;
+    long cancelled_id_ = -1;  // the last job cancelled, and when (under pid_lock_)
+    std::chrono::steady_clock::time_point cancelled_at_;
 };
 
 // The worker's end, as `texhost serve-worker`: jobs on stdin, answers on stdout.

@@ -13,11 +13,16 @@
 #include <algorithm>
 #include <atomic>
 #include <cfloat>
+#include <chrono>
 #include <climits>
 #include <cmath>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
+#include <exception>
+#include <functional>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -278,6 +283,63 @@ FloatArray vectors_arg(py::handle obj, const std::string &what, bool one_allowed
 
 // ---- sampling ------------------------------------------------------------------
 
+// ---- long calls that Ctrl-C can stop ----------------------------------------
+
+// Runs `work` on a thread of its own with the interpreter lock released, while
+// the calling thread looks for signals a few times a second: the interpreter
+// only runs its handlers (Ctrl-C raising KeyboardInterrupt) in the main thread
+// and with the lock held. When a handler raises, `cancel` is set, the work is
+// waited for, and the handler's exception propagates; otherwise an exception
+// of the work is rethrown here.
+void run_interruptible(const std::function<void(const std::atomic<bool> &cancel)> &work)
+{
+    std::atomic<bool> cancel{false};
+    std::exception_ptr failure;
+    std::mutex lock;
+    std::condition_variable finished;
+    bool done = false;
+    bool interrupted = false;
+    auto run = [&]() {
+        try {
+            work(cancel);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        std::lock_guard<std::mutex> hold(lock);
+        done = true;
+        finished.notify_one();
+    };
+    {
+        py::gil_scoped_release unlocked;
+        std::thread worker;
+        try {
+            worker = std::thread(run);
+        } catch (const std::system_error &) {
+            run(); // no thread to spare: the work runs here, without Ctrl-C
+        }
+        std::unique_lock<std::mutex> hold(lock);
+        while (!finished.wait_for(hold, std::chrono::milliseconds(50), [&] { return done; })) {
+            if (interrupted)
+                continue;
+            hold.unlock();
+            {
+                py::gil_scoped_acquire locked;
+                interrupted = PyErr_CheckSignals() != 0; // the exception stays set
+            }
+            if (interrupted)
+                cancel = true;
+            hold.lock();
+        }
+        hold.unlock();
+        if (worker.joinable())
+            worker.join();
+    }
+    if (interrupted)
+        throw py::error_already_set();
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
 struct SampleJob {
     const Plugin *plugin;
     int stype;
@@ -306,8 +368,10 @@ void sample_range(const SampleJob &job, const ParamBlock &block, size_t begin, s
     }
 }
 
-// Chunks of points handed out to the threads as they come free.
-void run_sample(const SampleJob &job, const ParamBlock &block, int threads)
+// Chunks of points handed out to the threads as they come free, until all
+// are done or `cancel` is set.
+void run_sample(const SampleJob &job, const ParamBlock &block, int threads,
+                const std::atomic<bool> &cancel)
 {
     constexpr size_t chunk = 4096;
     const size_t chunks = (job.n + chunk - 1) / chunk;
@@ -317,7 +381,7 @@ void run_sample(const SampleJob &job, const ParamBlock &block, int threads)
     std::atomic<size_t> next{0};
     auto work = [&]() {
         ParamBlock own = block; // each thread hands the plug-in its own block
-        for (size_t c; (c = next.fetch_add(1)) < chunks;)
+        for (size_t c; !cancel && (c = next.fetch_add(1)) < chunks;)
             sample_range(job, own, c * chunk, std::min(job.n, (c + 1) * chunk));
     };
     std::vector<std::thread> pool;
@@ -371,10 +435,8 @@ py::tuple plugin_sample(const std::shared_ptr<Plugin> &plugin, py::handle points
     }
     job.intensity = intensity.mutable_data();
     job.bump = bump.mutable_data();
-    {
-        py::gil_scoped_release unlocked;
-        run_sample(job, block, nthreads);
-    }
+    run_interruptible(
+        [&](const std::atomic<bool> &cancel) { run_sample(job, block, nthreads, cancel); });
     return py::make_tuple(intensity, bump);
 }
 
@@ -455,8 +517,10 @@ py::tuple plugin_render(const std::shared_ptr<Plugin> &plugin, py::handle size, 
 
     Rendering r;
     try {
-        py::gil_scoped_release unlocked;
-        r = render(*plugin, block, view, options);
+        run_interruptible([&](const std::atomic<bool> &cancel) {
+            options.cancel = &cancel;
+            r = render(*plugin, block, view, options);
+        });
     } catch (const HostError &e) {
         throw py::value_error(e.what());
     }

@@ -192,9 +192,41 @@ def main():
             check('#' in driver.current_url and 'stype=Rings' in driver.current_url,
                   'the URL does not hold the state: ' + driver.current_url)
             check('M samples/s' in driver.find_element(By.ID, 'stats').text, 'no render statistics')
+            link = driver.current_url
+
+            # The wheel zooms about the pointer and a drag pans; the image
+            # is still the command line's for the view the page shows.
+            img = driver.find_element(By.ID, 'preview')
+            n = preview_number(driver)
+            driver.execute_script('''
+                const r = arguments[0].getBoundingClientRect();
+                arguments[0].dispatchEvent(new WheelEvent('wheel', {deltaY: -150, bubbles: true,
+                    cancelable: true, clientX: r.left + r.width / 4, clientY: r.top + r.height / 4}));
+                ''', img)
+            n = wait_for_new_preview(driver, n)
+            ActionChains(driver).move_to_element(img).click_and_hold().move_by_offset(40, 25).release().perform()
+            wait_for_new_preview(driver, n)
+            zoomed, zoomed_args = preview_bytes(driver)
+            extent = float(zoomed_args[zoomed_args.index('--extent') + 1])
+            center = zoomed_args[zoomed_args.index('--center') + 1].split(',')
+            check(extent < 4, 'the wheel did not zoom in: extent %g' % extent)
+            check(float(center[0]) < 0 and float(center[1]) > 0,
+                  'zoom to the upper left and a drag down-right should move the centre up-left: %s' % center)
+            check(png_pixels(zoomed) == cli_pixels(a.texhost, a.plugin_dir, zoomed_args, tmp),
+                  'the zoomed preview differs from texhost render ' + ' '.join(zoomed_args))
+
+            # A parameter file from disk sets the controls.
+            params = os.path.join(tmp, 'look.txt')
+            with open(params, 'w') as f:
+                f.write('# a look\nWidth = 0.25\nSeed = 9\n')
+            n = preview_number(driver)
+            driver.find_element(By.ID, 'load-params').send_keys(params)
+            wait_for_new_preview(driver, n)
+            width = driver.find_element(By.CSS_SELECTOR, 'input[type=number][data-label="Width"]')
+            check(width.get_attribute('value') == '0.25', 'the parameter file did not set "Width"')
+            check('Seed=9' in preview_bytes(driver)[1], 'the parameter file did not set "Seed"')
 
             # The URL reproduces the view in a fresh page.
-            link = driver.current_url
             driver.get('about:blank')
             driver.get(link)
             wait_for_new_preview(driver, 0)

@@ -108,6 +108,11 @@ protected:
 
     static std::string server_log() { return read_text(dir_->file("stderr.txt")); }
 
+public:
+    static int port() { return port_; }
+
+protected:
+
     // The file texhost render writes for these arguments.
     static std::string cli_bytes(std::vector<std::string> args, const std::string &file = "cli.png")
     {
@@ -373,25 +378,43 @@ TEST_F(Serve, SurvivesACrashingPlugin)
     EXPECT_EQ(r->status, 200) << r->body;
 }
 
+namespace {
+
+// Sends `first`, and `newer` from the same page while the first still runs:
+// the first is refused as superseded, the newer one answered.
+void expect_superseded(const httplib::Params &first, const httplib::Params &newer)
+{
+    auto running = std::async(std::launch::async, [&] {
+        return httplib::Client("127.0.0.1", Serve::port()).Get("/api/render", first, {});
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    auto second = httplib::Client("127.0.0.1", Serve::port()).Get("/api/render", newer, {});
+    expect_refused(running.get(), 409, "superseded by a newer request");
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->status, 200) << second->body;
+}
+
+} // namespace
+
 // A newer preview from the same page cancels the render of the older one;
 // another page's preview is left alone.
 TEST_F(Serve, NewerRequestCancelsTheOlderOne)
 {
     // Long enough to be still running when the next request comes.
-    httplib::Params slow = {{"plugin", "harvoske"}, {"size", "4096"}, {"footprint", "1"},
-                            {"p.OSA", "16"}, {"session", "pageA"}};
-    auto first = std::async(std::launch::async, [&] { return get("/api/render", slow); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    auto newer = get("/api/render", {{"plugin", "harvoske"}, {"size", "16"}, {"session", "pageA"}});
-    auto old = first.get();
-    ASSERT_TRUE(old);
-    expect_refused(old, 409, "superseded by a newer request");
-    ASSERT_TRUE(newer);
-    EXPECT_EQ(newer->status, 200) << newer->body;
-
+    expect_superseded({{"plugin", "harvoske"}, {"size", "4096"}, {"footprint", "1"}, {"p.OSA", "16"},
+                       {"session", "pageA"}},
+                      {{"plugin", "harvoske"}, {"size", "16"}, {"session", "pageA"}});
     auto other = get("/api/render", {{"plugin", "harvoske"}, {"size", "16"}, {"session", "pageB"}});
     ASSERT_TRUE(other);
     EXPECT_EQ(other->status, 200) << other->body;
+}
+
+// A plug-in stuck inside one sample never sees the cancel: its render
+// process is ended once the grace time has passed, and the page goes on.
+TEST_F(Serve, StuckPluginIsEndedWhenSuperseded)
+{
+    expect_superseded({{"plugin", "crash"}, {"size", "4"}, {"p.Steps", "6"}, {"session", "pageC"}},
+                      {{"plugin", "crash"}, {"size", "4"}, {"session", "pageC"}});
 }
 
 TEST_F(Serve, StartsOnlyWhereItCanAndSaysWhenItOpensUp)

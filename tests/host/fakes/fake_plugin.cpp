@@ -7,12 +7,15 @@
 //   FAKE_BAD_INFO    describes itself with a negative parameter count;
 //   FAKE_NOT_PLUGIN  an ordinary library without any plug-in entry;
 //   FAKE_CRASH       the gradient under the name "Crasher", which dies of a
-//                    segmentation fault when "Steps" is 7.
+//                    segmentation fault when "Steps" is 7, never returns
+//                    when it is 6 and takes 200 microseconds a call when it
+//                    is 5 (for tests that stop a long render).
 #include "plugin_api.h"
 
 #include <atomic>
 #include <cmath>
 #include <csignal>
+#include <unistd.h>
 #include <cstring>
 
 #define EXPORT __attribute__((visibility("default")))
@@ -82,6 +85,10 @@ EXPORT int plugin_tex_doit(int stype, void *block, float *texvec, float *, float
 #if defined(FAKE_CRASH)
     if (c->steps == 7)
         std::raise(SIGSEGV);
+    while (c->steps == 6)
+        pause();
+    if (c->steps == 5)
+        usleep(200);
 #endif
     double v = stype == 0 ? 0.5 + c->scale * (double)texvec[0]
                : stype == 1 ? 0.5 + c->scale * (double)texvec[1]
