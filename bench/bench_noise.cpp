@@ -1,5 +1,8 @@
 // turb per call, beside one-octave gradient noise from two well-known
-// libraries, on the same points and at the same lattice density.
+// libraries, on the same points and at the same lattice density; turb on the
+// noise path chosen automatically (path:-1) and on each path this processor
+// has.
+#include "bench_main.h"
 #include "bench_points.h"
 #include "noise.h"
 
@@ -17,8 +20,28 @@ namespace {
 
 constexpr float kNoiseSize = 0.25f; // cells per unit: 4
 
+// The noise path a benchmark runs on: its argument, or the automatic choice.
+bool use_path(benchmark::State &state)
+{
+    if (state.range(0) < 0)
+        return use_noise_lanes(automatic_noise_lanes);
+    if (use_noise_lanes((NoiseLanes)state.range(0)))
+        return true;
+    state.SkipWithError("noise path not available here");
+    return false;
+}
+
+void noise_paths(benchmark::internal::Benchmark *b)
+{
+    b->ArgName("path")->Arg(-1);
+    for (NoiseLanes lanes : all_noise_lanes)
+        b->Arg((int)lanes);
+}
+
 void BM_turb(benchmark::State &state)
 {
+    if (!use_path(state))
+        return;
     const auto &pts = bench_points();
     size_t i = 0;
     float vec[3];
@@ -28,10 +51,11 @@ void BM_turb(benchmark::State &state)
         benchmark::DoNotOptimize(vec);
     }
 }
-BENCHMARK(BM_turb);
+BENCHMARK(BM_turb)->Apply(noise_paths);
 
 void BM_recursive_turb_3_octaves(benchmark::State &state)
 {
+    use_noise_lanes(automatic_noise_lanes);
     const auto &pts = bench_points();
     size_t i = 0;
     float vec[3];
@@ -81,6 +105,8 @@ namespace {
 // plug-ins do for the points of one shading sample.
 void BM_turb_batched_8(benchmark::State &state)
 {
+    if (!use_path(state))
+        return;
     const auto &pts = bench_points();
     float x[8], y[8], z[8], vec[8][3];
     size_t i = 0;
@@ -97,5 +123,5 @@ void BM_turb_batched_8(benchmark::State &state)
     }
     state.SetItemsProcessed(state.iterations() * 8);
 }
-BENCHMARK(BM_turb_batched_8);
+BENCHMARK(BM_turb_batched_8)->Apply(noise_paths);
 } // namespace

@@ -85,57 +85,53 @@ static void lattice_point(int stype, const Cast *cast, float x, float y, float z
     at[2] = (float)(z + lattice_offset);
 }
 
-// The brick pattern at one point. Returns the pattern value in [0, 1] and
-// writes the brick's shaded value to *color on every call. `turbulence` is
-// the turbulence at the lattice point when the caller has already taken it,
-// or null to take it here.
-static float brick_value(int stype, const Cast *cast, float x, float y, float z,
-                         const float *turbulence, float *color)
-{
-    const float zs = cast->z_scale, sp = cast->space_width, sm = cast->smoothness;
-    const float bw0 = (float)((double)cast->bevel_width * zs);
+// Mortar half-widths (sw) and bevel widths (bw) per axis, in lattice units,
+// the same at every point of a sample.
+struct Mortar {
     float sw[3], bw[3];
+};
 
+static Mortar mortar_of(int stype, const Cast *cast)
+{
+    const float zs = cast->z_scale, sp = cast->space_width;
+    const float bw0 = (float)((double)cast->bevel_width * zs);
+    Mortar m;
     // Sub-type scaling. The scaled axis (z in 3D, y in 2D) is divided by
     // "Z Size", so its joints and bevels are zs times the others' in
     // lattice units and equal to them in world units.
     if (stype == 0) {
-        sw[0] = sw[1] = (float)((double)sp * zs - 0.5);
-        sw[2] = (float)(sp - 0.5);
-        bw[0] = bw[1] = bw0;
-        bw[2] = (float)(bw0 / (double)zs);
+        m.sw[0] = m.sw[1] = (float)((double)sp * zs - 0.5);
+        m.sw[2] = (float)(sp - 0.5);
+        m.bw[0] = m.bw[1] = bw0;
+        m.bw[2] = (float)(bw0 / (double)zs);
     } else {
-        sw[0] = (float)((double)sp * zs - 0.5);
-        sw[1] = (float)(sp - 0.5);
-        sw[2] = -0.5f; // z never makes mortar or bevel in a wall
-        bw[0] = bw0;
-        bw[1] = (float)(bw0 / (double)zs);
-        bw[2] = 0.0f;
+        m.sw[0] = (float)((double)sp * zs - 0.5);
+        m.sw[1] = (float)(sp - 0.5);
+        m.sw[2] = -0.5f; // z never makes mortar or bevel in a wall
+        m.bw[0] = bw0;
+        m.bw[1] = (float)(bw0 / (double)zs);
+        m.bw[2] = 0.0f;
     }
+    return m;
+}
 
-    float at[3];
-    lattice_point(stype, cast, x, y, z, at);
-    x = at[0];
-    y = at[1];
-    z = at[2];
-
-    float taken[3];
-    const float *vec = turbulence;
-    if (!vec) {
-        point_turbulance(cast->noise_size, cast->falloff, cast->hard_noise, x, y, z, taken,
-                         cast->depth, cast->seed);
-        vec = taken;
-    }
+// The brick pattern at the lattice point `at` (from lattice_point) with the
+// turbulence `vec` taken there. Returns the pattern value in [0, 1] and
+// writes the brick's shaded value to *color.
+static float brick_at(int stype, const Cast *cast, const Mortar &mortar, const float *at,
+                      const float *vec, float *color)
+{
+    const float *sw = mortar.sw, *bw = mortar.bw;
+    const float sm = cast->smoothness;
 
     // Lattice coordinate, displaced by the turbulence and held in single
     // precision: near 12345 a float resolves 1/1024 of a cell, and the fine
     // placement of the joints depends on that rounding.
-    const float point[3] = {x, y, z};
     unsigned sector[3];
     float d[3];
     int high[3];
     for (int a = 0; a < 3; a++) {
-        float p = (float)((double)vec[a] * cast->turbulance_weight + point[a]);
+        float p = (float)((double)vec[a] * cast->turbulance_weight + at[a]);
         double f = std::floor(p);
         // NaN, infinite or huge coordinates get a defined cell; index
         // arithmetic below is unsigned so that it wraps instead of overflowing.
@@ -211,7 +207,11 @@ static float brick_value(int stype, const Cast *cast, float x, float y, float z,
 
 static float intensity(int stype, const Cast *cast, float x, float y, float z, float *color)
 {
-    return brick_value(stype, cast, x, y, z, nullptr, color);
+    float at[3], vec[3];
+    lattice_point(stype, cast, x, y, z, at);
+    point_turbulance(cast->noise_size, cast->falloff, cast->hard_noise, at[0], at[1], at[2], vec,
+                     cast->depth, cast->seed);
+    return brick_at(stype, cast, mortar_of(stype, cast), at, vec, color);
 }
 
 namespace {
@@ -231,10 +231,18 @@ struct Bricks {
     {
         lattice_point(stype, cast, x, y, z, at);
     }
-    static float finish(int stype, const Cast *cast, float x, float y, float z, const float *vec,
-                        const float *, float *color)
+    struct Constants {
+        int stype;
+        const Cast *cast;
+        Mortar mortar;
+    };
+    static Constants constants(int stype, const Cast *cast, const float *)
     {
-        return brick_value(stype, cast, x, y, z, vec, color);
+        return {stype, cast, mortar_of(stype, cast)};
+    }
+    static float finish(const Constants &k, const float *at, const float *vec, float *color)
+    {
+        return brick_at(k.stype, k.cast, k.mortar, at, vec, color);
     }
 };
 

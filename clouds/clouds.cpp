@@ -58,10 +58,13 @@ struct Clouds : TurbulenceAtSamplePoint {
     {
         return intensity(stype, cast, x, y, z);
     }
-    static float finish(int, const Cast *cast, float, float, float, const float *vec,
-                        const float *, float *)
+    struct Constants {
+        const Cast *cast;
+    };
+    static Constants constants(int, const Cast *cast, const float *) { return {cast}; }
+    static float finish(const Constants &k, const float *, const float *vec, float *)
     {
-        return clouds_from_turbulence(cast, vec);
+        return clouds_from_turbulence(k.cast, vec);
     }
 };
 

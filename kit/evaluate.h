@@ -9,14 +9,18 @@
 //                       const float *normal, float *color);
 //   static void turbulence_point(int stype, const Cast *cast, float x, float y, float z,
 //                                float *at);
-//   static float finish(int stype, const Cast *cast, float x, float y, float z,
-//                       const float *turbulence, const float *normal, float *color);
+//   struct Constants;
+//   static Constants constants(int stype, const Cast *cast, const float *normal);
+//   static float finish(const Constants &k, const float *at, const float *turbulence,
+//                       float *color);
 // `sample` is the pattern function; `normal` is the footprint normal (or null)
 // when options.footprint_normal is set, and `color` receives the colour value
 // when options.average_color is set. The pattern is split in two around its one
-// turbulence evaluation: `turbulence_point` gives the point where the
-// turbulence is taken and `finish` the value from that turbulence, so that
-// sample(p) == finish(p, point_turbulance(turbulence_point(p))). The procedure
+// turbulence evaluation: `turbulence_point` gives the point `at` where the
+// turbulence is taken, `constants` what the rest needs that is the same at
+// every point of a sample (worked out once per sample), and `finish` the value
+// from the point and its turbulence, so that sample(p) == finish(constants,
+// at, point_turbulance(at)) with at = turbulence_point(p). The procedure
 // knows all its points before it evaluates any, so it takes the turbulence of
 // all of them in one batch; built with TEXTURES_STRAIGHTFORWARD it calls
 // `sample` point by point instead. Both give the same bits (tested).
@@ -100,19 +104,7 @@ inline float finite_or_zero(float v) { return std::isfinite(v) ? v : 0.0f; }
 // The points of one shading sample: the supersamples, then the bump points.
 constexpr int max_sample_points = max_osa + 6;
 static_assert(max_sample_points <= max_turbulence_batch, "one batch holds every point of a sample");
-
-struct SamplePoints {
-    int count;
-    float x[max_sample_points], y[max_sample_points], z[max_sample_points];
-
-    void add(float px, float py, float pz)
-    {
-        x[count] = px;
-        y[count] = py;
-        z[count] = pz;
-        count++;
-    }
-};
+using SamplePoints = TurbulencePoints;
 
 // Pattern values (and colour values) at every point.
 template <class T>
@@ -124,23 +116,28 @@ inline void evaluate_points(int stype, const typename T::Cast &c, const SamplePo
         value[i] = T::sample(stype, &c, p.x[i], p.y[i], p.z[i], normal, &color[i]);
 #else
     float turbulence[max_sample_points][3];
+    const typename T::Constants k = T::constants(stype, &c, normal);
     if constexpr (std::is_base_of<TurbulenceAtSamplePoint, T>::value) {
-        point_turbulance_batch(c.noise_size, c.falloff, c.hard_noise, p.count, p.x, p.y, p.z,
-                               turbulence, c.depth, c.seed);
-    } else {
-        float tx[max_sample_points], ty[max_sample_points], tz[max_sample_points];
+        point_turbulance_batch(c.noise_size, c.falloff, c.hard_noise, p, turbulence, c.depth,
+                               c.seed);
         for (int i = 0; i < p.count; i++) {
-            float at[3];
-            T::turbulence_point(stype, &c, p.x[i], p.y[i], p.z[i], at);
-            tx[i] = at[0];
-            ty[i] = at[1];
-            tz[i] = at[2];
+            const float at[3] = {p.x[i], p.y[i], p.z[i]};
+            value[i] = T::finish(k, at, turbulence[i], &color[i]);
         }
-        point_turbulance_batch(c.noise_size, c.falloff, c.hard_noise, p.count, tx, ty, tz,
-                               turbulence, c.depth, c.seed);
+    } else {
+        TurbulencePoints at;
+        for (int i = 0; i < p.count; i++) {
+            float a[3];
+            T::turbulence_point(stype, &c, p.x[i], p.y[i], p.z[i], a);
+            at.add(a[0], a[1], a[2]);
+        }
+        point_turbulance_batch(c.noise_size, c.falloff, c.hard_noise, at, turbulence, c.depth,
+                               c.seed);
+        for (int i = 0; i < p.count; i++) {
+            const float a[3] = {at.x[i], at.y[i], at.z[i]};
+            value[i] = T::finish(k, a, turbulence[i], &color[i]);
+        }
     }
-    for (int i = 0; i < p.count; i++)
-        value[i] = T::finish(stype, &c, p.x[i], p.y[i], p.z[i], turbulence[i], normal, &color[i]);
 #endif
 }
 
@@ -181,7 +178,6 @@ inline int evaluate(int stype, const void *block, const float *texvec, const flo
     // Supersamples: jittered over the footprint (sample 0 too, unless the
     // plug-in keeps it at texvec), or the single point texvec.
     SamplePoints p;
-    p.count = 0;
     int level = 1;
     if (dxt) {
         float osa_size = vec_len(dxt) + vec_len(dyt);

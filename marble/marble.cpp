@@ -53,11 +53,16 @@ struct Marble : TurbulenceAtSamplePoint {
     {
         return intensity(stype, cast, x, y, z);
     }
-    static float finish(int stype, const Cast *cast, float x, float y, float z, const float *vec,
-                        const float *, float *)
+    struct Constants {
+        int stype;
+        const Cast *cast;
+    };
+    static Constants constants(int stype, const Cast *cast, const float *) { return {stype, cast}; }
+    static float finish(const Constants &k, const float *at, const float *vec, float *)
     {
-        float res = marble_vein_from_turbulence(stype, *cast, x, y, z, vec, VeinAxis::x);
-        return map_range(res, cast->map_max, cast->map_min);
+        float res = marble_vein_from_turbulence(k.stype, *k.cast, at[0], at[1], at[2], vec,
+                                                VeinAxis::x);
+        return map_range(res, k.cast->map_max, k.cast->map_min);
     }
 };
 

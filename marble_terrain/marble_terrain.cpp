@@ -73,27 +73,31 @@ static float floor_ramp(float value, double centre, float half_width)
     return clamp01((float)(zf * 0.5 + 0.5));
 }
 
+// What limits the veins, the same at every point of a sample: the altitude
+// band with its ramps' half-widths, and the two slope ramps already taken
+// at the footprint's slope (when there is a footprint).
+struct Zone {
+    float maxz, minz, z_interval_up, z_interval_down;
+    bool has_slope;
+    float slope_ceiling, slope_floor;
+};
+
 // `normal` is the footprint's unit normal or null; only its z is read.
-// `turbulence` is the turbulence at (x, y, z) when the caller has already
-// taken it, or null to take it here (only for points inside the zone).
-static float constrained_vein(int stype, const Cast *cast, float x, float y, float z,
-                              const float *normal, const float *turbulence)
+static Zone zone_of(const Cast *cast, const float *normal)
 {
-    float factor = 1.0f;
-
+    Zone zone;
     // Altitude limits; inverted or equal ones collapse to a strip 0.1 deep.
-    float maxz = cast->maxz, minz = cast->minz;
-    if (minz >= maxz) {
-        maxz = (float)(((double)minz + maxz) * 0.5);
-        minz = (float)(maxz - 0.1);
+    zone.maxz = cast->maxz;
+    zone.minz = cast->minz;
+    if (zone.minz >= zone.maxz) {
+        zone.maxz = (float)(((double)zone.minz + zone.maxz) * 0.5);
+        zone.minz = (float)(zone.maxz - 0.1);
     }
-    const float z_interval_up = (float)((1.001 - cast->maxz_sharp) * 10.0);
-    factor = (float)(factor - (double)ceiling_ramp(z, maxz, z_interval_up));
-    const float z_interval_down = (float)((1.001 - cast->minz_sharp) * 10.0);
-    factor = (float)(factor - (double)floor_ramp(z, minz, z_interval_down));
-    if (factor <= cast->map_min)
-        return 0.0f;
+    zone.z_interval_up = (float)((1.001 - cast->maxz_sharp) * 10.0);
+    zone.z_interval_down = (float)((1.001 - cast->minz_sharp) * 10.0);
 
+    zone.has_slope = normal != nullptr;
+    zone.slope_ceiling = zone.slope_floor = 0.0f;
     if (normal) {
         // Slope in degrees from +z. A normalised vector can exceed 1 in z by
         // a rounding step; acos needs [-1, 1].
@@ -111,12 +115,29 @@ static float constrained_vein(int stype, const Cast *cast, float x, float y, flo
             lower = (float)(upper - 0.1);
         }
         const float slope_interval_up = (float)((1.001 - cast->max_slope_sharp) * 45.0);
-        factor = (float)(factor - (double)ceiling_ramp(slope, upper, slope_interval_up));
+        zone.slope_ceiling = ceiling_ramp(slope, upper, slope_interval_up);
         // The lower ramp is centred 0.1 degree below "Slope Min", so that a
         // surface facing +z passes a "Slope Min" of 0 at full sharpness.
         const float slope_interval_down = (float)((1.001 - cast->min_slope_sharp) * 45.0);
-        factor = (float)(factor - (double)floor_ramp(slope, (double)lower - 0.1f,
-                                                     slope_interval_down));
+        zone.slope_floor = floor_ramp(slope, (double)lower - 0.1f, slope_interval_down);
+    }
+    return zone;
+}
+
+// `turbulence` is the turbulence at (x, y, z) when the caller has already
+// taken it, or null to take it here (only for points inside the zone).
+static float constrained_vein(const Zone &zone, int stype, const Cast *cast, float x, float y,
+                              float z, const float *turbulence)
+{
+    float factor = 1.0f;
+    factor = (float)(factor - (double)ceiling_ramp(z, zone.maxz, zone.z_interval_up));
+    factor = (float)(factor - (double)floor_ramp(z, zone.minz, zone.z_interval_down));
+    if (factor <= cast->map_min)
+        return 0.0f;
+
+    if (zone.has_slope) {
+        factor = (float)(factor - (double)zone.slope_ceiling);
+        factor = (float)(factor - (double)zone.slope_floor);
         if (factor <= cast->map_min)
             return 0.0f;
     }
@@ -143,7 +164,7 @@ static float constrained_vein(int stype, const Cast *cast, float x, float y, flo
 
 static float intensity(int stype, const Cast *cast, float x, float y, float z, const float *normal)
 {
-    return constrained_vein(stype, cast, x, y, z, normal, nullptr);
+    return constrained_vein(zone_of(cast, normal), stype, cast, x, y, z, nullptr);
 }
 
 struct MarbleTerrain : TurbulenceAtSamplePoint {
@@ -157,10 +178,18 @@ struct MarbleTerrain : TurbulenceAtSamplePoint {
     {
         return intensity(stype, cast, x, y, z, normal);
     }
-    static float finish(int stype, const Cast *cast, float x, float y, float z, const float *vec,
-                        const float *normal, float *)
+    struct Constants {
+        int stype;
+        const Cast *cast;
+        Zone zone;
+    };
+    static Constants constants(int stype, const Cast *cast, const float *normal)
     {
-        return constrained_vein(stype, cast, x, y, z, normal, vec);
+        return {stype, cast, zone_of(cast, normal)};
+    }
+    static float finish(const Constants &k, const float *at, const float *vec, float *)
+    {
+        return constrained_vein(k.zone, k.stype, k.cast, at[0], at[1], at[2], vec);
     }
 };
 

@@ -1,6 +1,7 @@
 // Loads a built plug-in with dlopen, as the host does, for the plug-in tests.
 #pragma once
 
+#include "noise.h"
 #include "plugin_api.h"
 
 #include <gtest/gtest.h>
@@ -108,6 +109,23 @@ struct LoadedPlugin {
         float p[3] = {x, y, z}, out[8];
         doit(stype, b, p, nullptr, nullptr, out);
         return out[0];
+    }
+};
+
+// The test copy of a plug-in (plugins_lanes/) running on one noise path, or
+// a reason to skip: the copy is not loaded or lacks the path.
+struct LanesPlugin : LoadedPlugin {
+    std::string unavailable;
+
+    LanesPlugin(const std::string &deliverable, NoiseLanes lanes)
+        : LoadedPlugin(deliverable, RTLD_NOW | RTLD_LOCAL, LANES_PLUGIN_DIR)
+    {
+        auto use = (int (*)(int))symbol("texture_test_use_noise_lanes");
+        if (!handle || !use)
+            unavailable = "the test copy of " + deliverable + " is not built";
+        else if (!use((int)lanes))
+            unavailable = std::string("the ") + noise_lanes_name(lanes) +
+                          " noise path is not available on this build or processor";
     }
 };
 

@@ -34,8 +34,12 @@ PLUGIN_EXPORT char name[24] = "Quelmi";
 }
 DEFINE_PLUGIN_SHELL(nullptr, 0)
 
+// The scale of a band's shoulder, 1 / (1 - "Sharpness"), the same at every point.
+static double shoulder_scale(const Cast *cast) { return 1.0 / (1.0 - cast->width); }
+
 // The bands from the turbulence `vec` already taken at (x, y, z).
-static float wood_from_turbulence(const Cast *cast, float x, float y, float z, const float *vec)
+static float wood_from_turbulence(const Cast *cast, double shoulder, float x, float y, float z,
+                                  const float *vec)
 {
     x = (float)((double)vec[0] * cast->turbulance_weight + x);
     y = (float)((double)vec[1] * cast->turbulance_weight + y);
@@ -59,7 +63,7 @@ static float wood_from_turbulence(const Cast *cast, float x, float y, float z, c
         if (tt == 0.0f)
             res = 1.0f;
         else
-            res = (float)((1.0 + std::cos(tt * 3.1415926 * (1.0 / (1.0 - w)))) * 0.5);
+            res = (float)((1.0 + std::cos(tt * 3.1415926 * shoulder)) * 0.5);
     }
     return map_range(res, cast->map_max, cast->map_min);
 }
@@ -69,7 +73,7 @@ static float intensity(int /*stype*/, const Cast *cast, float x, float y, float 
     float vec[3];
     point_turbulance(cast->noise_size, cast->falloff, cast->hard_noise, x, y, z, vec, cast->depth,
                      cast->seed);
-    return wood_from_turbulence(cast, x, y, z, vec);
+    return wood_from_turbulence(cast, shoulder_scale(cast), x, y, z, vec);
 }
 
 struct Wood : TurbulenceAtSamplePoint {
@@ -85,10 +89,17 @@ struct Wood : TurbulenceAtSamplePoint {
     {
         return intensity(stype, cast, x, y, z);
     }
-    static float finish(int, const Cast *cast, float x, float y, float z, const float *vec,
-                        const float *, float *)
+    struct Constants {
+        const Cast *cast;
+        double shoulder;
+    };
+    static Constants constants(int, const Cast *cast, const float *)
     {
-        return wood_from_turbulence(cast, x, y, z, vec);
+        return {cast, shoulder_scale(cast)};
+    }
+    static float finish(const Constants &k, const float *at, const float *vec, float *)
+    {
+        return wood_from_turbulence(k.cast, k.shoulder, at[0], at[1], at[2], vec);
     }
 };
 
