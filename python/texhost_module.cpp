@@ -423,7 +423,7 @@ py::tuple plugin_sample(const std::shared_ptr<Plugin> &plugin, py::handle points
     int nthreads = threads_arg(threads);
     ParamBlock block = block_for(plugin, params);
 
-    py::array_t<float> intensity({(py::ssize_t)n});
+    py::array_t<float> intensity(std::vector<py::ssize_t>{(py::ssize_t)n});
     py::array_t<float> bump({(py::ssize_t)n, (py::ssize_t)3});
     job.n = n;
     job.points = points.data();

@@ -24,6 +24,14 @@
 
 namespace hosttest {
 
+// A float's bit pattern, so that values compare exactly, NaN and -0 included.
+inline uint32_t bits_of(float f)
+{
+    uint32_t u;
+    std::memcpy(&u, &f, 4);
+    return u;
+}
+
 // The five deliverables, for the tests that check every plug-in once built.
 inline const std::vector<std::string> &deliverables()
 {

@@ -26,13 +26,6 @@ using namespace hosttest;
 
 namespace {
 
-uint32_t bits_of(float f)
-{
-    uint32_t u;
-    std::memcpy(&u, &f, 4);
-    return u;
-}
-
 struct ExrImage {
     int width = 0, height = 0;
     std::vector<std::string> channels;

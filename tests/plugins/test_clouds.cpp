@@ -8,8 +8,6 @@
 
 namespace {
 
-const float kOne = 1.0f, kZero = 0.0f;
-
 // The clouds pattern computed from the kit directly, default map range.
 float clouds_value(const Block &b, float x, float y, float z)
 {
