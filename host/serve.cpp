@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -644,15 +645,20 @@ int serve(const ServeOptions &o)
     if (o.open_browser)
         open_browser(url);
 
-    std::atomic<bool> stopping{false};
+    std::atomic<bool> stopping{false}, listening_over{false};
     std::thread stopper([&] {
         int sig = 0;
         sigwait(&stop_signals, &sig);
         stopping = true;
         service.cancel_all();
+        // A stop before the server has begun to listen would be lost and
+        // leave it listening: wait for it to begin (or to have ended).
+        while (!svr.is_running() && !listening_over)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         svr.stop();
     });
     bool ok = svr.listen_after_bind();
+    listening_over = true;
     if (!stopping) // the server ended by itself: wake the stopper
         pthread_kill(stopper.native_handle(), SIGTERM);
     stopper.join();

@@ -417,6 +417,33 @@ TEST_F(Serve, StuckPluginIsEndedWhenSuperseded)
                       {{"plugin", "crash"}, {"size", "4"}, {"session", "pageC"}});
 }
 
+// Ctrl-C at once after the server has printed its URL, before it may have
+// begun to listen: it must still stop (a stop lost in that gap left it
+// listening for good, now and then).
+TEST(ServeStop, CtrlCRightAfterTheStartStopsIt)
+{
+    TempDir one;
+    std::filesystem::create_symlink(plugin_file("harvoske"), one.file("harvoske.so"));
+    for (int attempt = 0; attempt < 40; attempt++) {
+        Server s = start_server({"--port", "0", "--plugin-dir", one.path()}, one.file("err.txt"));
+        ASSERT_GT(s.port, 0) << s.first_line;
+        kill(s.pid, SIGINT);
+        int status = 0;
+        pid_t done = 0;
+        for (int wait = 0; wait < 1000 && done == 0; wait++) { // up to 10 s
+            done = waitpid(s.pid, &status, WNOHANG);
+            if (done == 0)
+                usleep(10000);
+        }
+        if (done == 0) {
+            kill(s.pid, SIGKILL);
+            waitpid(s.pid, &status, 0);
+            FAIL() << "the server kept listening after Ctrl-C (attempt " << attempt << ")";
+        }
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "attempt " << attempt;
+    }
+}
+
 TEST_F(Serve, StartsOnlyWhereItCanAndSaysWhenItOpensUp)
 {
     // The port is taken by the suite's server.
