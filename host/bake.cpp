@@ -207,7 +207,7 @@ BakeResult bake(const Plugin &plugin, const ParamBlock &block, const View &view,
     check_renderable(plugin, view, ro, max_bake_side, max_bake_pixels);
     const int height = view.height;
     if (band_rows <= 0)
-        band_rows = std::max(1, (1 << 20) / view.width);
+        band_rows = band_rows_for(view.width);
     band_rows = std::min(band_rows, height);
 
     std::vector<std::unique_ptr<Output>> files = open_outputs(plugin, block, view, ro, outputs);

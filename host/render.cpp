@@ -276,12 +276,13 @@ void render_row(Sampler &sampler, const View &view, const RenderOptions &options
         if (!sp.hit)
             continue;
         Sample s = options.tileable ? tileable_sample(sampler, view, col, row) : sampler.at(sp);
+        // The tilted normal shades sphere and terrain and makes the normal
+        // map; a plain intensity image of the plane needs none.
+        const bool shaded = view.shape != Shape::plane;
         double n[3];
-        perturbed_normal(sp.normal, s.bump, options.bump_scale, n);
-        if (view.shape == Shape::plane)
-            band.value[at] = s.intensity;
-        else
-            band.value[at] = (float)(s.intensity * diffuse(n));
+        if (shaded || options.normal_map)
+            perturbed_normal(sp.normal, s.bump, options.bump_scale, n);
+        band.value[at] = shaded ? (float)(s.intensity * diffuse(n)) : s.intensity;
         if (options.normal_map)
             for (int k = 0; k < 3; k++)
                 band.normal[at * 3 + k] = (float)n[k];

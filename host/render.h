@@ -111,6 +111,10 @@ void render_band(const Plugin &plugin, const ParamBlock &block, const View &view
                  const RenderOptions &options, int first_row, Rendering &band,
                  const std::atomic<bool> *stop = nullptr);
 
+// Rows of a band for images `width` pixels wide: about a million pixels, so
+// that a streamed image holds little memory and every band keeps all cores busy.
+inline int band_rows_for(int width) { return width >= (1 << 20) ? 1 : (1 << 20) / width; }
+
 // The weights of a tileable image's four points for pixel (column, row):
 // the pixel's own point, one width to the left (x - W), one height up the
 // image (texture y + H) and both. They go linearly from the top left corner,

@@ -106,7 +106,7 @@ std::vector<uint8_t> render_png(const RenderJob &job, const Plugin &plugin, Rend
     PngWriter writer(&png, v.width, v.height, job.kind == ImageKind::gray16 ? 16 : 8,
                      job.kind == ImageKind::normal_map ? 3 : 1,
                      job.quick_png ? PngEffort::quick : PngEffort::file);
-    const int band_rows = std::max(1, (1 << 20) / v.width);
+    const int band_rows = band_rows_for(v.width);
     for (int row = 0; row < v.height; row += band_rows) {
         Rendering band;
         band.height = std::min(band_rows, v.height - row);
