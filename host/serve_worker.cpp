@@ -253,6 +253,12 @@ int serve_worker()
     sa.sa_flags = SA_SIGINFO | SA_RESTART;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGUSR1, &sa, nullptr);
+    // The server starts this process with cancels held back (see start()):
+    // one sent before the handler was in place is delivered to it now.
+    sigset_t cancels;
+    sigemptyset(&cancels);
+    sigaddset(&cancels, SIGUSR1);
+    pthread_sigmask(SIG_UNBLOCK, &cancels, nullptr);
 
     std::map<std::string, std::unique_ptr<Plugin>> loaded;
     std::string line;
@@ -303,12 +309,14 @@ void RenderProcess::start()
     posix_spawn_file_actions_adddup2(&files, to[0], 0);
     posix_spawn_file_actions_adddup2(&files, from[1], 1);
     // Ctrl-C in the terminal is the server's to handle: the worker ends when
-    // its input closes, not in the middle of a job.
+    // its input closes, not in the middle of a job. A cancel (SIGUSR1) is held
+    // back until the worker has its handler, instead of ending it.
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     sigset_t mask;
     sigemptyset(&mask);
     sigaddset(&mask, SIGINT);
+    sigaddset(&mask, SIGUSR1);
     posix_spawnattr_setsigmask(&attr, &mask);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
     std::string exe = executable_;
